@@ -23,7 +23,7 @@ void ensureApplication() {
 }
 
 std::vector<uint8_t> frame64() {
-  DatagramSpec layout;
+  DatagramShape layout;
   layout.protocol = 17;
   layout.payload = Filled(22, 'a'); // 14 + 20 + 8 + 22 = 64 bytes
   const auto datagram = BuildDatagram(layout);

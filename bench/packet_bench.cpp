@@ -11,10 +11,10 @@
 namespace {
 
 void BM_DecodeTcp60NoPayload(benchmark::State &state) {
-  DatagramSpec spec;
-  spec.tcpDataWords = 10; // 40-byte TCP header with options: a 60-byte datagram
-  spec.tcpFlags = 0x02;
-  const auto d = BuildDatagram(spec);
+  DatagramShape shape;
+  shape.tcpDataWords = 10; // 40-byte TCP header with options: a 60-byte datagram
+  shape.tcpFlags = 0x02;
+  const auto d = BuildDatagram(shape);
   for (auto _ : state) {
     TPacketInfo info;
     DecodeDatagram(info, d, 2001, false);
@@ -25,9 +25,9 @@ void BM_DecodeTcp60NoPayload(benchmark::State &state) {
 BENCHMARK(BM_DecodeTcp60NoPayload);
 
 void BM_DecodeTcp1500WithPayloadCopy(benchmark::State &state) {
-  DatagramSpec spec;
-  spec.payload = Filled(1460);
-  const auto d = BuildDatagram(spec);
+  DatagramShape shape;
+  shape.payload = Filled(1460);
+  const auto d = BuildDatagram(shape);
   for (auto _ : state) {
     TPacketInfo info;
     DecodeDatagram(info, d, 2001, false);

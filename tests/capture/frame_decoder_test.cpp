@@ -38,7 +38,7 @@ std::vector<uint8_t> ethernet(const Mac &dst, const Mac &src, uint16_t etherType
 
 std::vector<uint8_t> udpDatagram(std::vector<uint8_t> src, std::vector<uint8_t> dst,
                                  size_t payloadBytes = 18) {
-  DatagramSpec layout;
+  DatagramShape layout;
   layout.protocol = 17;
   layout.src = std::move(src);
   layout.dst = std::move(dst);
@@ -165,7 +165,8 @@ TEST_F(FrameDecoder, CountsFramesWithoutAReceiver) {
   monitor.OnPacketEvent = nullptr;
   feed(ethernet(kOtherMac, kOurMac, kEtherTypeIPv4, udpDatagram({10, 0, 0, 2}, {10, 0, 0, 1})));
   feed(ethernet(kOurMac, kOtherMac, kEtherTypeArp, Filled(46)));
-  feed(ethernet(kOurMac, kOtherMac, kEtherTypeIPv4, udpDatagram({10, 0, 0, 1}, {10, 0, 0, 2}, 100)));
+  feed(
+      ethernet(kOurMac, kOtherMac, kEtherTypeIPv4, udpDatagram({10, 0, 0, 1}, {10, 0, 0, 2}, 100)));
   expectCounts(1, 60, 2, 60 + 142);
 }
 
@@ -231,7 +232,8 @@ TEST_F(FrameDecoder, IgnoreLanDropsTrafficInsideTheSubnet) {
   monitor.IgnoreLAN = false;
   monitor.AddrMask = "255.255.255.0";
   monitor.PrepareDecoder(DLT_EN10MB, kOurMac);
-  feed(ethernet(kOtherMac, kOurMac, kEtherTypeIPv4, udpDatagram({192, 168, 1, 5}, {192, 168, 1, 9})));
+  feed(ethernet(kOtherMac, kOurMac, kEtherTypeIPv4,
+                udpDatagram({192, 168, 1, 5}, {192, 168, 1, 9})));
   EXPECT_EQ(monitor.TotSendPackets(), 1);
 }
 
@@ -262,12 +264,11 @@ TEST_F(FrameDecoder, TimeStampIsLocalTimeFromTheRecordHeader) {
   monitor.PrepareDecoder(DLT_EN10MB, kOurMac);
   feed(ethernet(kOurMac, kOtherMac, kEtherTypeArp, Filled(46)), {}, {}, {1200000000, 500000});
   ASSERT_EQ(delivered.size(), 1u);
-  EXPECT_DOUBLE_EQ(delivered[0].CaptureTime,
-                   1200000000.0 / 86400 + 25569 + 0.5 / 86400 + 1.0 / 24);
+  EXPECT_DOUBLE_EQ(delivered[0].CaptureTime, 1200000000.0 / 86400 + 25569 + 0.5 / 86400 + 1.0 / 24);
 }
 
 TEST_F(FrameDecoder, SnapLengthCutsThePayloadNeverTheCounts) {
-  DatagramSpec layout;
+  DatagramShape layout;
   layout.payload = Filled(1460, 'x');
   const auto tcp = ethernet(kOurMac, kOtherMac, kEtherTypeIPv4, BuildDatagram(layout));
   const auto other = ethernet(kOurMac, kOtherMac, 0x86DD, Filled(986));
@@ -303,8 +304,8 @@ TEST_F(FrameDecoder, SnapLengthCutsThePayloadNeverTheCounts) {
     ASSERT_EQ(info.Payload.size(), c.payloadBytes);
     const size_t payloadOffset = info.EtherType == kEtherTypeIPv4 ? 14 + 40 : 14;
     if (c.payloadBytes > 0) {
-      EXPECT_EQ(0, std::memcmp(info.Payload.data(), c.frame.data() + payloadOffset,
-                               c.payloadBytes));
+      EXPECT_EQ(0,
+                std::memcmp(info.Payload.data(), c.frame.data() + payloadOffset, c.payloadBytes));
     }
   }
 }
@@ -358,7 +359,7 @@ TEST_F(FrameDecoder, LyingLengthsNeverReachPastTheCapturedBytes) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
-    DatagramSpec layout;
+    DatagramShape layout;
     layout.protocol = 17;
     layout.ipHeaderWords = uint8_t(c.ipHeaderWords);
     layout.totalLength = c.totalLength;

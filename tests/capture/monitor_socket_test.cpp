@@ -44,11 +44,11 @@ protected:
 
   static std::vector<uint8_t> datagram(std::vector<uint8_t> src, std::vector<uint8_t> dst,
                                        size_t payloadBytes = 20) {
-    DatagramSpec spec;
-    spec.src = std::move(src);
-    spec.dst = std::move(dst);
-    spec.payload = Filled(payloadBytes, 'a');
-    return BuildDatagram(spec);
+    DatagramShape shape;
+    shape.src = std::move(src);
+    shape.dst = std::move(dst);
+    shape.payload = Filled(payloadBytes, 'a');
+    return BuildDatagram(shape);
   }
 
   TMonitorSocket monitor;
@@ -160,11 +160,11 @@ TEST_F(HandleDatagramTest, PrepareCaptureStartsTheCountersAgain) {
 // Offload hands over datagrams far beyond the buffer: counted in full, the
 // payload taken only from the bytes received.
 TEST_F(HandleDatagramTest, DatagramBeyondTheBufferCountsItsTrueLength) {
-  DatagramSpec spec;
-  spec.src = {10, 0, 0, 1};
-  spec.dst = {192, 168, 1, 5};
-  spec.payload = Filled(9000 - 40, 1);
-  const auto big = BuildDatagram(spec);
+  DatagramShape shape;
+  shape.src = {10, 0, 0, 1};
+  shape.dst = {192, 168, 1, 5};
+  shape.payload = Filled(9000 - 40, 1);
+  const auto big = BuildDatagram(shape);
   ASSERT_EQ(big.size(), 9000u);
   const size_t offset = 40;
   const std::span<const uint8_t> received(big.data(), TMonitorSocket::kBufferSize);

@@ -29,12 +29,12 @@ TEST(HeaderLengths, UseTheLowAndHighNibbles) {
 }
 
 TEST(DecodeDatagram, TcpSegmentWithPayload) {
-  DatagramSpec spec;
-  spec.src = {192, 168, 1, 10};
-  spec.srcPort = 0xC350;
-  spec.dstPort = 443;
-  spec.payload = Filled(20, 'a');
-  const auto d = BuildDatagram(spec);
+  DatagramShape shape;
+  shape.src = {192, 168, 1, 10};
+  shape.srcPort = 0xC350;
+  shape.dstPort = 443;
+  shape.payload = Filled(20, 'a');
+  const auto d = BuildDatagram(shape);
   ASSERT_EQ(d.size(), 60u);
   const TPacketInfo info = decode(d);
   EXPECT_EQ(info.SrcAddr, 0x0A01A8C0u) << "first octet in the lowest byte";
@@ -45,12 +45,12 @@ TEST(DecodeDatagram, TcpSegmentWithPayload) {
   EXPECT_EQ(info.TcpFlagWord, 0x5018);
   EXPECT_EQ(info.PayloadLen, 20);
   ASSERT_EQ(info.Payload.size(), 20u);
-  EXPECT_EQ(0, std::memcmp(info.Payload.data(), spec.payload.data(), 20));
+  EXPECT_EQ(0, std::memcmp(info.Payload.data(), shape.payload.data(), 20));
   EXPECT_EQ(info.IcmpMsgType, 0);
 }
 
 TEST(DecodeDatagram, UdpIcmpAndOtherProtocols) {
-  DatagramSpec udp;
+  DatagramShape udp;
   udp.protocol = 17;
   udp.srcPort = 53;
   udp.dstPort = 33000;
@@ -61,7 +61,7 @@ TEST(DecodeDatagram, UdpIcmpAndOtherProtocols) {
   EXPECT_TRUE(u.Payload.empty());
   EXPECT_EQ(u.TcpFlagWord, 0);
 
-  DatagramSpec icmp;
+  DatagramShape icmp;
   icmp.protocol = 1;
   icmp.icmpType = 8;
   icmp.payload = Filled(56);
@@ -75,7 +75,7 @@ TEST(DecodeDatagram, UdpIcmpAndOtherProtocols) {
   ASSERT_EQ(i.Payload.size(), 64u);
   EXPECT_EQ(i.Payload.data()[0], 8);
 
-  DatagramSpec igmp;
+  DatagramShape igmp;
   igmp.protocol = 2;
   igmp.payload = Filled(8);
   const TPacketInfo g = decode(BuildDatagram(igmp));
@@ -87,9 +87,9 @@ TEST(DecodeDatagram, UdpIcmpAndOtherProtocols) {
 }
 
 TEST(DecodeDatagram, IgnoreDataMeasuresButCopiesNothing) {
-  DatagramSpec spec;
-  spec.payload = Filled(100);
-  const TPacketInfo info = decode(BuildDatagram(spec), 2001, true);
+  DatagramShape shape;
+  shape.payload = Filled(100);
+  const TPacketInfo info = decode(BuildDatagram(shape), 2001, true);
   EXPECT_EQ(info.PayloadLen, 100);
   EXPECT_TRUE(info.Payload.empty());
 }
@@ -112,10 +112,10 @@ class PayloadRule : public ::testing::TestWithParam<PayloadCase> {};
 
 TEST_P(PayloadRule, NeverReadsPastThePresentBytes) {
   const PayloadCase &c = GetParam();
-  DatagramSpec spec;
-  spec.totalLength = c.totalLength;
-  spec.payload = Filled(c.payload, 1);
-  const auto d = BuildDatagram(spec);
+  DatagramShape shape;
+  shape.totalLength = c.totalLength;
+  shape.payload = Filled(c.payload, 1);
+  const auto d = BuildDatagram(shape);
   const TPacketInfo info = decode(d, c.limit, c.ignoreData, c.present);
   EXPECT_EQ(info.PayloadLen, c.expectedLen);
   ASSERT_EQ(info.Payload.size(), c.expectedCopied);
@@ -142,9 +142,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(DecodeDatagram, TruncatedHeadersLeaveFieldsZero) {
-  DatagramSpec spec;
-  spec.payload = Filled(10);
-  const auto d = BuildDatagram(spec);
+  DatagramShape shape;
+  shape.payload = Filled(10);
+  const auto d = BuildDatagram(shape);
   for (size_t present = 0; present <= d.size(); ++present) {
     const TPacketInfo info = decode(d, 2001, false, present);
     if (present < 16) {
@@ -164,11 +164,11 @@ TEST(DecodeDatagram, TruncatedHeadersLeaveFieldsZero) {
 }
 
 TEST(DecodeDatagram, LongIpHeaderWithOptions) {
-  DatagramSpec spec;
-  spec.ipHeaderWords = 6;
-  spec.tcpDataWords = 8; // 32-byte TCP header with options
-  spec.payload = Filled(5, 9);
-  const TPacketInfo info = decode(BuildDatagram(spec));
+  DatagramShape shape;
+  shape.ipHeaderWords = 6;
+  shape.tcpDataWords = 8; // 32-byte TCP header with options
+  shape.payload = Filled(5, 9);
+  const TPacketInfo info = decode(BuildDatagram(shape));
   EXPECT_EQ(info.SrcPort, 1025);
   EXPECT_EQ(info.TcpFlagWord, 0x8018);
   EXPECT_EQ(info.PayloadLen, 5);

@@ -8,7 +8,7 @@
 
 // Builds IPv4 datagrams (and Ethernet frames around them) byte by byte for
 // tests, so every header field can be made to lie.
-struct DatagramSpec {
+struct DatagramShape {
   uint8_t protocol = 6;
   uint8_t ipHeaderWords = 5; // IHL
   int totalLength = -1;      // -1: the true length
@@ -27,43 +27,43 @@ inline void putBe16(std::vector<uint8_t> &out, size_t at, uint16_t value) {
   out[at + 1] = uint8_t(value);
 }
 
-inline std::vector<uint8_t> BuildDatagram(const DatagramSpec &spec) {
+inline std::vector<uint8_t> BuildDatagram(const DatagramShape &shape) {
   // Header lengths below 20 still get the 20 bytes that hold the addresses.
-  const size_t ipLen = std::max<size_t>(20, size_t(spec.ipHeaderWords) * 4);
+  const size_t ipLen = std::max<size_t>(20, size_t(shape.ipHeaderWords) * 4);
   std::vector<uint8_t> d(ipLen, 0);
-  d[0] = uint8_t(0x40 | (spec.ipHeaderWords & 0x0F));
+  d[0] = uint8_t(0x40 | (shape.ipHeaderWords & 0x0F));
   d[8] = 64;
-  d[9] = spec.protocol;
+  d[9] = shape.protocol;
   for (int i = 0; i < 4; ++i) {
-    d[12 + i] = spec.src[i];
-    d[16 + i] = spec.dst[i];
+    d[12 + i] = shape.src[i];
+    d[16 + i] = shape.dst[i];
   }
   std::vector<uint8_t> transport;
-  switch (spec.protocol) {
+  switch (shape.protocol) {
   case 6: {
-    const size_t tcpLen = std::max<size_t>(20, size_t(spec.tcpDataWords) * 4);
+    const size_t tcpLen = std::max<size_t>(20, size_t(shape.tcpDataWords) * 4);
     transport.assign(tcpLen, 0);
-    putBe16(transport, 0, spec.srcPort);
-    putBe16(transport, 2, spec.dstPort);
-    transport[12] = uint8_t(spec.tcpDataWords << 4);
-    transport[13] = spec.tcpFlags;
+    putBe16(transport, 0, shape.srcPort);
+    putBe16(transport, 2, shape.dstPort);
+    transport[12] = uint8_t(shape.tcpDataWords << 4);
+    transport[13] = shape.tcpFlags;
     break;
   }
   case 17:
     transport.assign(8, 0);
-    putBe16(transport, 0, spec.srcPort);
-    putBe16(transport, 2, spec.dstPort);
+    putBe16(transport, 0, shape.srcPort);
+    putBe16(transport, 2, shape.dstPort);
     break;
   case 1:
     transport.assign(8, 0);
-    transport[0] = spec.icmpType;
+    transport[0] = shape.icmpType;
     break;
   default:
     break;
   }
   d.insert(d.end(), transport.begin(), transport.end());
-  d.insert(d.end(), spec.payload.begin(), spec.payload.end());
-  putBe16(d, 2, uint16_t(spec.totalLength < 0 ? d.size() : size_t(spec.totalLength)));
+  d.insert(d.end(), shape.payload.begin(), shape.payload.end());
+  putBe16(d, 2, uint16_t(shape.totalLength < 0 ? d.size() : size_t(shape.totalLength)));
   return d;
 }
 
