@@ -1,0 +1,98 @@
+#include "settings/settings_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Sets the three variables for one case and puts the old values back after.
+class SettingsEnvironment : public ::testing::Test {
+protected:
+  static constexpr const char *kNames[] = {"APPDATA", "XDG_CONFIG_HOME", "HOME"};
+
+  void SetUp() override {
+    for (int i = 0; i < 3; ++i) {
+      const char *value = std::getenv(kNames[i]);
+      saved_[i] = value ? std::optional<std::string>(value) : std::nullopt;
+    }
+  }
+  void TearDown() override {
+    for (int i = 0; i < 3; ++i)
+      put(kNames[i], saved_[i]);
+  }
+  static void put(const char *name, const std::optional<std::string> &value) {
+    if (value)
+      setenv(name, value->c_str(), 1);
+    else
+      unsetenv(name);
+  }
+
+private:
+  std::optional<std::string> saved_[3];
+};
+
+struct FolderCase {
+  const char *label;
+  std::optional<std::string> appData, xdg, home;
+  std::string expected;
+};
+
+TEST_F(SettingsEnvironment, PicksTheFirstVariableThatIsSetAndNotEmpty) {
+  const FolderCase cases[] = {
+      {"APPDATA wins", "/a/data", "/x/config", "/home/u", "/a/data/Vantor/"},
+      {"APPDATA with a slash", "/a/data/", std::nullopt, "/home/u", "/a/data/Vantor/"},
+      {"empty APPDATA", "", "/x/config", "/home/u", "/x/config/Vantor/"},
+      {"unset APPDATA", std::nullopt, "/x/config", "/home/u", "/x/config/Vantor/"},
+      {"empty XDG", std::nullopt, "", "/home/u", "/home/u/.config/Vantor/"},
+      {"neither", "", std::nullopt, "/home/u/", "/home/u/.config/Vantor/"},
+  };
+  for (const FolderCase &c : cases) {
+    put("APPDATA", c.appData);
+    put("XDG_CONFIG_HOME", c.xdg);
+    put("HOME", c.home);
+    EXPECT_EQ(SettingsFolder(), c.expected) << c.label;
+  }
+}
+
+class EnsureFolderTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/vantor-settings-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(root_); }
+  std::string root_;
+};
+
+TEST_F(EnsureFolderTest, CreatesMissingParentsAndKeepsTheLastPrivate) {
+  std::string folder = root_ + "/one/two/Vantor/";
+  ASSERT_TRUE(EnsureFolder(folder));
+  struct stat info {};
+  ASSERT_EQ(stat(folder.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISDIR(info.st_mode));
+  EXPECT_EQ(info.st_mode & 077, 0u) << "others must not read the settings";
+  // A second call finds everything there.
+  EXPECT_TRUE(EnsureFolder(folder));
+  EXPECT_TRUE(EnsureFolder(root_ + "/one/two/Vantor"));
+}
+
+TEST_F(EnsureFolderTest, FailsWhereAFileStandsInTheWay) {
+  std::string file = root_ + "/plain";
+  std::ofstream(file) << "x";
+  ASSERT_TRUE(fs::is_regular_file(file));
+  EXPECT_FALSE(EnsureFolder(file + "/"));
+  EXPECT_FALSE(EnsureFolder(file + "/below/Vantor/"));
+  EXPECT_FALSE(EnsureFolder(""));
+}
+
+} // namespace
