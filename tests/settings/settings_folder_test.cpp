@@ -1,5 +1,7 @@
 #include "settings/settings_folder.h"
 
+#include "tests/support/saved_environment.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -17,27 +19,12 @@ namespace fs = std::filesystem;
 // Sets the three variables for one case and puts the old values back after.
 class SettingsEnvironment : public ::testing::Test {
 protected:
-  static constexpr const char *kNames[] = {"APPDATA", "XDG_CONFIG_HOME", "HOME"};
-
-  void SetUp() override {
-    for (int i = 0; i < 3; ++i) {
-      const char *value = std::getenv(kNames[i]);
-      saved_[i] = value ? std::optional<std::string>(value) : std::nullopt;
-    }
-  }
-  void TearDown() override {
-    for (int i = 0; i < 3; ++i)
-      put(kNames[i], saved_[i]);
-  }
   static void put(const char *name, const std::optional<std::string> &value) {
-    if (value)
-      setenv(name, value->c_str(), 1);
-    else
-      unsetenv(name);
+    SavedEnvironment::Put(name, value);
   }
 
 private:
-  std::optional<std::string> saved_[3];
+  SavedEnvironment saved_{{"APPDATA", "XDG_CONFIG_HOME", "HOME"}};
 };
 
 struct FolderCase {
