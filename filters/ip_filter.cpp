@@ -37,32 +37,23 @@ bool protocolPasses(const TIPFilter &filter, const TFilterPacket &packet) {
   return std::find(types.begin(), types.end(), packet.IcmpMsgType) != types.end();
 }
 
-void appendDigits(std::string &out, int value, int width) {
-  char digits[8];
-  for (int i = width - 1; i >= 0; --i) {
-    digits[i] = char('0' + value % 10);
-    value /= 10;
-  }
-  out.append(digits, size_t(width));
-}
-
 // "yyyymmdd-hh:nn:ss.zzz - PROTO Package Got", the clock read now.
 std::string announcement(uint8_t ipProto, bool isReturn) {
   const DateTimeFields t = DecodeDateTime(LocalNow());
   const std::string &separator = CurrentTextSeparators().time;
   std::string text;
   text.reserve(48);
-  appendDigits(text, t.year, 4);
-  appendDigits(text, t.month, 2);
-  appendDigits(text, t.day, 2);
+  AppendZeroPadded(text, t.year, 4);
+  AppendZeroPadded(text, t.month, 2);
+  AppendZeroPadded(text, t.day, 2);
   text += '-';
-  appendDigits(text, t.hour, 2);
+  AppendZeroPadded(text, t.hour, 2);
   text += separator;
-  appendDigits(text, t.minute, 2);
+  AppendZeroPadded(text, t.minute, 2);
   text += separator;
-  appendDigits(text, t.second, 2);
+  AppendZeroPadded(text, t.second, 2);
   text += '.';
-  appendDigits(text, t.millisecond, 3);
+  AppendZeroPadded(text, t.millisecond, 3);
   text += " - ";
   text += IPProtoName(ipProto);
   text += isReturn ? " Return Package Got" : " Package Got";

@@ -69,11 +69,6 @@ const SizeStep &sizeStepFor(int64_t bytes) {
   return kBytes;
 }
 
-void appendTwoDigits(std::string &out, int value) {
-  out += char('0' + value / 10 % 10);
-  out += char('0' + value % 10);
-}
-
 constexpr int kDumpBytesPerLine = 16;
 // "-", three characters per byte, "|", one character per byte.
 constexpr int kDumpLineBody = 1 + 3 * kDumpBytesPerLine + 1 + kDumpBytesPerLine;
@@ -263,15 +258,24 @@ std::string TimeOfDayText(TDateTime value) {
   const std::string &separator = CurrentTextSeparators().time;
   std::string text;
   text.reserve(9 + 3 * separator.size());
-  appendTwoDigits(text, fields.hour);
+  AppendZeroPadded(text, fields.hour, 2);
   text += separator;
-  appendTwoDigits(text, fields.minute);
+  AppendZeroPadded(text, fields.minute, 2);
   text += separator;
-  appendTwoDigits(text, fields.second);
+  AppendZeroPadded(text, fields.second, 2);
   text += separator;
-  text += char('0' + fields.millisecond / 100 % 10);
-  appendTwoDigits(text, fields.millisecond % 100);
+  AppendZeroPadded(text, fields.millisecond, 3);
   return text;
+}
+
+void AppendZeroPadded(std::string &out, int value, int width) {
+  char digits[10];
+  width = width < 0 ? 0 : (width > 10 ? 10 : width);
+  for (int i = width - 1; i >= 0; --i) {
+    digits[i] = char('0' + value % 10);
+    value /= 10;
+  }
+  out.append(digits, size_t(width));
 }
 
 std::string HexDumpText(const uint8_t *bytes, int32_t count) {

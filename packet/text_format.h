@@ -20,3 +20,5 @@ std::string CountText(int32_t count);                         // "-1,234"
 std::string TimeOfDayText(TDateTime value);                   // "14:03:07:042"
 std::string HexDumpText(const uint8_t *bytes, int32_t count);
 bool MakePrintable(std::string &text);
+// Appends the last `width` decimal digits of a non-negative value, zero-filled.
+void AppendZeroPadded(std::string &out, int value, int width);
