@@ -15,6 +15,7 @@
 #include <chrono>
 #include <climits>
 #include <exception>
+#include <filesystem>
 #include <system_error>
 
 namespace {
@@ -25,6 +26,11 @@ constexpr int32_t kSnapLenWithData = 2000;
 // of spinning; a pause between failures keeps a transient one from doing so
 // at once.
 constexpr int kMostFailedReads = 5;
+constexpr int32_t kFileRecordsPerRead = 4096;
+// The kernel hands a partly filled buffer block to libpcap only when the
+// block's timer (the 100 ms read time-out) expires: reading that long after
+// a stop takes in every packet captured before it.
+constexpr std::chrono::milliseconds kDrainTime{120};
 constexpr std::chrono::milliseconds kFailedReadPause{20};
 
 // Linux cooked capture headers (pcap-linktype(7): LINUX_SLL, LINUX_SLL2).
@@ -109,7 +115,8 @@ int32_t TMonitorPcap::GetAdapterAddresses(const std::string &adapter,
 }
 
 void TMonitorPcap::StartCapture() {
-  if (adapterNames_.empty() || MonAdapter.empty()) {
+  const bool readingFile = !CaptureFile.empty();
+  if (!readingFile && (adapterNames_.empty() || MonAdapter.empty())) {
     lastError_ = "No Adaptors Found to Monitor";
     return;
   }
@@ -125,21 +132,35 @@ void TMonitorPcap::StartCapture() {
   // the link type and hardware address follow it.
   PrepareDecoder(DLT_EN10MB, {});
   connected_.store(false, std::memory_order_release);
+  fileBytesRead_.store(0, std::memory_order_relaxed);
+  fileSize_ = 0;
 
-  auto handle = PcapOpenAdapter(MonAdapter, IgnoreData ? kSnapLenHeadersOnly : kSnapLenWithData,
-                                Promiscuous, lastError_);
+  auto handle =
+      readingFile ? PcapOpenFile(CaptureFile, lastError_)
+                  : PcapOpenAdapter(MonAdapter, IgnoreData ? kSnapLenHeadersOnly : kSnapLenWithData,
+                                    Promiscuous, lastError_);
   if (!handle)
     return;
   if (!isSupportedLink(handle->LinkType)) {
     const std::string name = PcapLinkTypeName(handle->LinkType);
-    lastError_ = "Unsupported link type " + std::to_string(handle->LinkType) +
-                 (name.empty() ? "" : " (" + name + ")") + " on adapter \"" + MonAdapter + "\"";
+    lastError_ =
+        "Unsupported link type " + std::to_string(handle->LinkType) +
+        (name.empty() ? "" : " (" + name + ")") +
+        (readingFile ? " in file \"" + CaptureFile + "\"" : " on adapter \"" + MonAdapter + "\"");
     PcapCloseAdapter(handle);
     return;
   }
-  // Without the hardware address every Ethernet frame counts as received;
-  // the capture still starts and LastError tells why.
-  PcapGetMacAddress(*handle, lastError_, adapterMac_);
+  if (readingFile) {
+    adapterMac_ = FileMac;
+    lastError_.clear();
+    std::error_code ignored;
+    const auto size = std::filesystem::file_size(CaptureFile, ignored);
+    fileSize_ = ignored ? 0 : int64_t(size);
+  } else {
+    // Without the hardware address every Ethernet frame counts as received;
+    // the capture still starts and LastError tells why.
+    PcapGetMacAddress(*handle, lastError_, adapterMac_);
+  }
   linkType_ = handle->LinkType;
   handle_ = std::move(handle);
 
@@ -157,6 +178,11 @@ void TMonitorPcap::StartCapture() {
 void TMonitorPcap::StopCapture() {
   connected_.store(false, std::memory_order_release);
   if (thread_.joinable()) {
+    // A live capture reads on for one buffer time-out, so the packets
+    // captured before the stop are all counted; then the read is woken, as
+    // without traffic it would wait on.
+    if (CaptureFile.empty())
+      std::this_thread::sleep_for(kDrainTime);
     terminate_.store(true, std::memory_order_release);
     if (handle_)
       PcapBreakLoop(*handle_);
@@ -171,20 +197,22 @@ void TMonitorPcap::StopCapture() {
   PcapCloseAdapter(handle_);
 }
 
+void TMonitorPcap::RequestStop() {
+  // handle_ changes only on the owner's thread, and never while the capture
+  // thread runs, so the capture thread may read it here.
+  terminate_.store(true, std::memory_order_release);
+  if (handle_)
+    PcapBreakLoop(*handle_);
+}
+
 void TMonitorPcap::threadBody() {
   TPcapHandle *handle = handle_.get();
   if (handle) {
     try {
-      int failedReads = 0;
-      while (!terminate_.load(std::memory_order_acquire)) {
-        if (PcapReadPackets(*handle, 0, deliverFrame, this) >= 0) {
-          failedReads = 0;
-          continue;
-        }
-        if (++failedReads >= kMostFailedReads)
-          break; // ErrorText keeps the last read's reason
-        std::this_thread::sleep_for(kFailedReadPause);
-      }
+      if (CaptureFile.empty())
+        readAdapter(*handle);
+      else
+        readFile(*handle);
     } catch (const std::exception &e) {
       // Thrown by the receiver; the binding broke the read off and rethrew it.
       handle->ErrorText = e.what();
@@ -198,6 +226,32 @@ void TMonitorPcap::threadBody() {
   }
 }
 
+void TMonitorPcap::readAdapter(TPcapHandle &handle) {
+  int failedReads = 0;
+  while (!terminate_.load(std::memory_order_acquire)) {
+    if (PcapReadPackets(handle, 0, deliverFrame, this) >= 0) {
+      failedReads = 0;
+      continue;
+    }
+    if (++failedReads >= kMostFailedReads)
+      break; // ErrorText keeps the last read's reason
+    std::this_thread::sleep_for(kFailedReadPause);
+  }
+}
+
+void TMonitorPcap::readFile(TPcapHandle &handle) {
+  // Reads in slices so the progress stays current; a read of a file never
+  // waits, so 0 records means its end (or a stop, which breaks the loop).
+  while (!terminate_.load(std::memory_order_acquire)) {
+    const int records = PcapReadPackets(handle, kFileRecordsPerRead, deliverFrame, this);
+    const int64_t offset = PcapFileOffset(handle);
+    if (offset >= 0)
+      fileBytesRead_.store(offset, std::memory_order_relaxed);
+    if (records <= 0)
+      break; // a damaged file ends the reading: ErrorText says why
+  }
+}
+
 void TMonitorPcap::onThreadEnded() {
   uint64_t ended;
   if (read(endedFd_, &ended, sizeof ended) != ssize_t(sizeof ended))
@@ -206,7 +260,8 @@ void TMonitorPcap::onThreadEnded() {
     return;
   thread_.join();
   // The thread wrote ErrorText before it ended (joined above): why it stopped.
-  if (handle_ && !handle_->ErrorText.empty())
+  // For a file an empty ErrorText means it was read to its end.
+  if (handle_ && (!handle_->ErrorText.empty() || !CaptureFile.empty()))
     lastError_ = handle_->ErrorText;
   PcapCloseAdapter(handle_);
   connected_.store(false, std::memory_order_release);

@@ -38,6 +38,12 @@ public:
   bool IgnoreLAN = false;
   bool IgnoreNonIP = false;
   bool Promiscuous = false;
+  // When not empty, StartCapture reads this pcap or pcapng file instead of
+  // MonAdapter, as fast as the receiver takes the records, and the capture
+  // ends by itself at the end of the file (CaptureEnded, LastError empty).
+  std::string CaptureFile;
+  // A file has no adapter: frames from this hardware address count as sent.
+  std::array<uint8_t, 6> FileMac{};
   TPacketEvent OnPacketEvent; // called on the capture thread
 
   // Written by the capture thread; safe to read from any thread.
@@ -46,14 +52,23 @@ public:
   int32_t TotRecvPackets() const { return totRecvPackets_.load(std::memory_order_relaxed); }
   int32_t TotSendPackets() const { return totSendPackets_.load(std::memory_order_relaxed); }
 
+  // Bytes of CaptureFile read so far and its size (0 and 0 for an adapter).
+  int64_t FileBytesRead() const { return fileBytesRead_.load(std::memory_order_relaxed); }
+  int64_t FileSize() const { return fileSize_; }
+
   bool GetAdapters();
   int32_t GetAdapterAddresses(const std::string &adapter, std::vector<std::string> &addresses,
                               std::vector<std::string> &masks,
                               std::vector<std::string> &broadcasts);
   void StartCapture();
-  // Ends the capture thread (woken at once, at most about one read time-out)
-  // and closes the adapter. Harmless while idle.
+  // Ends the capture thread and closes the adapter. A live capture first
+  // reads for one read time-out more, so nothing captured before the stop is
+  // lost; a file stops at once. Harmless while idle.
   void StopCapture();
+  // Asks the capture thread to end after the record it is handling; the
+  // receiver may call it on the capture thread. The end arrives as
+  // CaptureEnded, and no further record is decoded or counted.
+  void RequestStop();
 
   // The decoder state a capture sets up before its thread starts: link type,
   // the adapter's hardware address, LanMask from AddrMask, the time-zone
@@ -71,6 +86,8 @@ signals:
 private:
   void onThreadEnded();
   void threadBody();
+  void readFile(TPcapHandle &handle);
+  void readAdapter(TPcapHandle &handle);
 
   std::vector<std::string> adapterNames_;
   std::vector<std::string> adapterDescs_;
@@ -92,4 +109,6 @@ private:
   std::atomic<int64_t> totSendBytes_{0};
   std::atomic<int32_t> totRecvPackets_{0};
   std::atomic<int32_t> totSendPackets_{0};
+  std::atomic<int64_t> fileBytesRead_{0};
+  int64_t fileSize_ = 0;
 };

@@ -49,7 +49,8 @@ constexpr int kKernelBufferBytes = 1000000;
   X(pcap_breakloop)                                                                                \
   X(pcap_snapshot)                                                                                 \
   X(pcap_datalink)                                                                                 \
-  X(pcap_datalink_val_to_name)
+  X(pcap_datalink_val_to_name)                                                                     \
+  X(pcap_file)
 
 struct PcapApi {
 #define VANTOR_PCAP_MEMBER(name) decltype(&::name) name = nullptr;
@@ -386,6 +387,14 @@ std::unique_ptr<TPcapHandle> PcapOpenFile(const std::string &path, std::string &
   handle->SnapLen = pcap->pcap_snapshot ? pcap->pcap_snapshot(handle->Pcap) : 0;
   handle->LinkType = pcap->pcap_datalink ? pcap->pcap_datalink(handle->Pcap) : DLT_EN10MB;
   return handle;
+}
+
+int64_t PcapFileOffset(TPcapHandle &handle) {
+  const PcapApi *pcap = loadedApi();
+  if (!pcap || !pcap->pcap_file || !handle.Pcap)
+    return -1;
+  FILE *file = pcap->pcap_file(handle.Pcap);
+  return file ? int64_t(ftello(file)) : -1;
 }
 
 int PcapReadPackets(TPcapHandle &handle, int32_t mostRecords, TPcapCallback callback, void *user) {

@@ -50,6 +50,9 @@ std::unique_ptr<TPcapHandle> PcapOpenFile(const std::string &path, std::string &
 // (or at the end of a file), -1 on failure with handle.ErrorText set.
 // `mostRecords` 0 or less means all records of the read.
 int PcapReadPackets(TPcapHandle &handle, int32_t mostRecords, TPcapCallback callback, void *user);
+// How far a capture file has been read, in bytes; -1 for an adapter or
+// when libpcap cannot tell. Call it on the thread that reads the handle.
+int64_t PcapFileOffset(TPcapHandle &handle);
 // Hardware address of the handle's adapter (SIOCGIFHWADDR); all zero and
 // "Failed to get adaptor MAC" on failure.
 void PcapGetMacAddress(TPcapHandle &handle, std::string &error, std::array<uint8_t, 6> &mac);

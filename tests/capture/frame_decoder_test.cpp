@@ -26,16 +26,6 @@ constexpr Mac kBroadcast{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 constexpr Mac kZeroMac{};
 constexpr uint16_t kEtherTypeArp = 0x0806;
 
-std::vector<uint8_t> ethernet(const Mac &dst, const Mac &src, uint16_t etherType,
-                              const std::vector<uint8_t> &body) {
-  std::vector<uint8_t> frame(dst.begin(), dst.end());
-  frame.insert(frame.end(), src.begin(), src.end());
-  frame.push_back(uint8_t(etherType >> 8));
-  frame.push_back(uint8_t(etherType));
-  frame.insert(frame.end(), body.begin(), body.end());
-  return frame;
-}
-
 std::vector<uint8_t> udpDatagram(std::vector<uint8_t> src, std::vector<uint8_t> dst,
                                  size_t payloadBytes = 18) {
   DatagramShape layout;
@@ -137,7 +127,7 @@ TEST_F(FrameDecoder, DirectionComesFromTheSourceHardwareAddress) {
     SCOPED_TRACE(c.name);
     monitor.PrepareDecoder(DLT_EN10MB, c.adapter);
     delivered.clear();
-    const auto frame = ethernet(c.dst, c.src, kEtherTypeIPv4, datagram);
+    const auto frame = EthernetFrame(c.dst, c.src, kEtherTypeIPv4, datagram);
     ASSERT_EQ(frame.size(), 60u);
     feed(frame);
     if (c.isSend)
@@ -163,16 +153,17 @@ TEST_F(FrameDecoder, DirectionComesFromTheSourceHardwareAddress) {
 
 TEST_F(FrameDecoder, CountsFramesWithoutAReceiver) {
   monitor.OnPacketEvent = nullptr;
-  feed(ethernet(kOtherMac, kOurMac, kEtherTypeIPv4, udpDatagram({10, 0, 0, 2}, {10, 0, 0, 1})));
-  feed(ethernet(kOurMac, kOtherMac, kEtherTypeArp, Filled(46)));
   feed(
-      ethernet(kOurMac, kOtherMac, kEtherTypeIPv4, udpDatagram({10, 0, 0, 1}, {10, 0, 0, 2}, 100)));
+      EthernetFrame(kOtherMac, kOurMac, kEtherTypeIPv4, udpDatagram({10, 0, 0, 2}, {10, 0, 0, 1})));
+  feed(EthernetFrame(kOurMac, kOtherMac, kEtherTypeArp, Filled(46)));
+  feed(EthernetFrame(kOurMac, kOtherMac, kEtherTypeIPv4,
+                     udpDatagram({10, 0, 0, 1}, {10, 0, 0, 2}, 100)));
   expectCounts(1, 60, 2, 60 + 142);
 }
 
 TEST_F(FrameDecoder, NonIpFramesCarryEverythingAfterTheEthernetHeader) {
   const auto body = Filled(46, 0x10);
-  const auto arp = ethernet(kBroadcast, kOtherMac, kEtherTypeArp, body);
+  const auto arp = EthernetFrame(kBroadcast, kOtherMac, kEtherTypeArp, body);
   ASSERT_EQ(arp.size(), 60u);
   feed(arp);
   expectCounts(0, 0, 1, 60);
@@ -199,7 +190,7 @@ TEST_F(FrameDecoder, NonIpFramesCarryEverythingAfterTheEthernetHeader) {
 
   // A bare header is counted but carries nothing to deliver.
   monitor.IgnoreNonIP = false;
-  feed(ethernet(kBroadcast, kOtherMac, kEtherTypeArp, {}));
+  feed(EthernetFrame(kBroadcast, kOtherMac, kEtherTypeArp, {}));
   expectCounts(0, 0, 1, 14);
   EXPECT_TRUE(delivered.empty());
 }
@@ -224,7 +215,7 @@ TEST_F(FrameDecoder, IgnoreLanDropsTrafficInsideTheSubnet) {
     monitor.AddrMask = c.mask;
     monitor.PrepareDecoder(DLT_EN10MB, kOurMac);
     delivered.clear();
-    feed(ethernet(kOtherMac, kOurMac, kEtherTypeIPv4, udpDatagram({192, 168, 1, 5}, c.dst)));
+    feed(EthernetFrame(kOtherMac, kOurMac, kEtherTypeIPv4, udpDatagram({192, 168, 1, 5}, c.dst)));
     EXPECT_EQ(delivered.size(), c.kept ? 1u : 0u);
     EXPECT_EQ(monitor.TotSendPackets(), c.kept ? 1 : 0) << "dropped before counting";
   }
@@ -232,8 +223,8 @@ TEST_F(FrameDecoder, IgnoreLanDropsTrafficInsideTheSubnet) {
   monitor.IgnoreLAN = false;
   monitor.AddrMask = "255.255.255.0";
   monitor.PrepareDecoder(DLT_EN10MB, kOurMac);
-  feed(ethernet(kOtherMac, kOurMac, kEtherTypeIPv4,
-                udpDatagram({192, 168, 1, 5}, {192, 168, 1, 9})));
+  feed(EthernetFrame(kOtherMac, kOurMac, kEtherTypeIPv4,
+                     udpDatagram({192, 168, 1, 5}, {192, 168, 1, 9})));
   EXPECT_EQ(monitor.TotSendPackets(), 1);
 }
 
@@ -262,7 +253,7 @@ TEST_F(FrameDecoder, TimeStampIsLocalTimeFromTheRecordHeader) {
   ScopedTimeZone zone("UTC-1"); // one hour east of UTC: bias -60 minutes
   ASSERT_EQ(GetTimeZoneBias(), -60);
   monitor.PrepareDecoder(DLT_EN10MB, kOurMac);
-  feed(ethernet(kOurMac, kOtherMac, kEtherTypeArp, Filled(46)), {}, {}, {1200000000, 500000});
+  feed(EthernetFrame(kOurMac, kOtherMac, kEtherTypeArp, Filled(46)), {}, {}, {1200000000, 500000});
   ASSERT_EQ(delivered.size(), 1u);
   EXPECT_DOUBLE_EQ(delivered[0].CaptureTime, 1200000000.0 / 86400 + 25569 + 0.5 / 86400 + 1.0 / 24);
 }
@@ -270,8 +261,8 @@ TEST_F(FrameDecoder, TimeStampIsLocalTimeFromTheRecordHeader) {
 TEST_F(FrameDecoder, SnapLengthCutsThePayloadNeverTheCounts) {
   DatagramShape layout;
   layout.payload = Filled(1460, 'x');
-  const auto tcp = ethernet(kOurMac, kOtherMac, kEtherTypeIPv4, BuildDatagram(layout));
-  const auto other = ethernet(kOurMac, kOtherMac, 0x86DD, Filled(986));
+  const auto tcp = EthernetFrame(kOurMac, kOtherMac, kEtherTypeIPv4, BuildDatagram(layout));
+  const auto other = EthernetFrame(kOurMac, kOtherMac, 0x86DD, Filled(986));
   ASSERT_EQ(tcp.size(), 1514u);
   struct Case {
     const char *name;
@@ -312,7 +303,7 @@ TEST_F(FrameDecoder, SnapLengthCutsThePayloadNeverTheCounts) {
 
 TEST_F(FrameDecoder, ShortRecordsAreReadOnlyAsFarAsCaptured) {
   const auto frame =
-      ethernet(kOurMac, kOtherMac, kEtherTypeIPv4, udpDatagram({10, 0, 0, 2}, {10, 0, 0, 1}));
+      EthernetFrame(kOurMac, kOtherMac, kEtherTypeIPv4, udpDatagram({10, 0, 0, 2}, {10, 0, 0, 1}));
   for (size_t captured = 0; captured <= 42; ++captured) {
     SCOPED_TRACE("captured " + std::to_string(captured));
     monitor.PrepareDecoder(DLT_EN10MB, kOurMac);
@@ -364,7 +355,7 @@ TEST_F(FrameDecoder, LyingLengthsNeverReachPastTheCapturedBytes) {
     layout.ipHeaderWords = uint8_t(c.ipHeaderWords);
     layout.totalLength = c.totalLength;
     layout.payload = Filled(c.udpPayload, 'a');
-    auto frame = ethernet(kOurMac, kOtherMac, kEtherTypeIPv4, BuildDatagram(layout));
+    auto frame = EthernetFrame(kOurMac, kOtherMac, kEtherTypeIPv4, BuildDatagram(layout));
     frame.resize(std::min<size_t>(frame.size(), c.captured));
     monitor.PrepareDecoder(DLT_EN10MB, kOurMac);
     delivered.clear();

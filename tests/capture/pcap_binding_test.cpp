@@ -3,6 +3,7 @@
 // loopback device inside a private network namespace.
 #include "capture/monitor_pcap.h"
 #include "capture/pcap_binding.h"
+#include "tests/support/pcap_file.h"
 
 #include <QCoreApplication>
 #include <QObject>
@@ -31,6 +32,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -61,39 +63,6 @@ private:
 
 // ---------------------------------------------------------------- files
 
-struct Record {
-  uint32_t seconds;
-  uint32_t microseconds;
-  std::vector<uint8_t> bytes; // the captured bytes
-  uint32_t wireLen;           // 0: as many as captured
-};
-
-template <typename T> void put(std::FILE *file, T value) {
-  ASSERT_EQ(std::fwrite(&value, sizeof value, 1, file), 1u);
-}
-
-// The classic pcap format in host byte order: a 24-byte file header, then
-// per record a 16-byte header and the captured bytes.
-void writePcap(const std::string &path, uint32_t linkType, const std::vector<Record> &records) {
-  std::FILE *file = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(file, nullptr);
-  put<uint32_t>(file, 0xA1B2C3D4); // microsecond time stamps
-  put<uint16_t>(file, 2);
-  put<uint16_t>(file, 4);
-  put<int32_t>(file, 0);      // time zone
-  put<uint32_t>(file, 0);     // accuracy
-  put<uint32_t>(file, 65535); // snap length
-  put<uint32_t>(file, linkType);
-  for (const Record &r : records) {
-    put<uint32_t>(file, r.seconds);
-    put<uint32_t>(file, r.microseconds);
-    put<uint32_t>(file, uint32_t(r.bytes.size()));
-    put<uint32_t>(file, r.wireLen ? r.wireLen : uint32_t(r.bytes.size()));
-    ASSERT_EQ(std::fwrite(r.bytes.data(), 1, r.bytes.size(), file), r.bytes.size());
-  }
-  ASSERT_EQ(std::fclose(file), 0);
-}
-
 struct Collected {
   std::vector<pcap_pkthdr> headers;
   std::vector<std::vector<uint8_t>> frames;
@@ -120,9 +89,9 @@ protected:
     path = ::testing::TempDir() + "vantor_binding_" + std::to_string(getpid()) + ".pcap";
     // Five records; the fourth was cut by the snap length.
     for (uint8_t i = 0; i < 5; ++i)
-      records.push_back({1200000000u + i, 1000u * i, bytesFrom(uint8_t(i * 16), 60 + i),
-                         i == 3 ? 1514u : 0u});
-    writePcap(path, DLT_EN10MB, records);
+      records.push_back(
+          {1200000000u + i, 1000u * i, bytesFrom(uint8_t(i * 16), 60 + i), i == 3 ? 1514u : 0u});
+    ASSERT_TRUE(WritePcapFile(path, DLT_EN10MB, records));
   }
   void TearDown() override {
     if (!path.empty())
@@ -138,7 +107,7 @@ protected:
   }
 
   std::string path;
-  std::vector<Record> records;
+  std::vector<PcapRecord> records;
 };
 
 TEST_F(PcapBindingFile, MostRecordsSplitsTheReads) {
@@ -170,7 +139,7 @@ TEST_F(PcapBindingFile, MostRecordsSplitsTheReads) {
 }
 
 TEST_F(PcapBindingFile, CookedCaptureFilesKeepTheirLinkType) {
-  writePcap(path, DLT_LINUX_SLL2, records);
+  ASSERT_TRUE(WritePcapFile(path, DLT_LINUX_SLL2, records));
   auto handle = open();
   ASSERT_TRUE(handle);
   EXPECT_EQ(handle->LinkType, DLT_LINUX_SLL2);
@@ -234,6 +203,38 @@ TEST_F(PcapBindingFile, AFileHasNoHardwareAddress) {
 }
 
 // ------------------------------------------------------ library and system
+
+// The driver engine reading a file on its capture thread: every record is
+// delivered, the progress reaches the file's size, and the end of the file
+// ends the capture by itself with no error.
+TEST_F(PcapBindingFile, MonitorReadsAFileToItsEndOnItsThread) {
+  TMonitorPcap monitor;
+  std::atomic<int> delivered{0};
+  monitor.OnPacketEvent = [&delivered](TPacketSource &, const TPacketInfo &) { ++delivered; };
+  monitor.IgnoreNonIP = false;
+  monitor.CaptureFile = path;
+  monitor.StartCapture();
+  ASSERT_TRUE(monitor.Connected()) << monitor.LastError();
+  bool ended = false;
+  QObject::connect(&monitor, &TMonitorPcap::CaptureEnded, [&ended] { ended = true; });
+  for (int i = 0; i < 500 && !ended; ++i) {
+    QCoreApplication::processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(ended);
+  EXPECT_FALSE(monitor.Connected());
+  EXPECT_EQ(monitor.LastError(), "");
+  EXPECT_EQ(delivered.load(), int(records.size()));
+  EXPECT_EQ(monitor.FileBytesRead(), monitor.FileSize());
+  EXPECT_GT(monitor.FileSize(), 24);
+
+  // A file of another link type is refused and names the file.
+  ASSERT_TRUE(WritePcapFile(path, 105 /* IEEE 802.11 */, records));
+  monitor.StartCapture();
+  EXPECT_FALSE(monitor.Connected());
+  EXPECT_NE(monitor.LastError().find("Unsupported link type 105"), std::string::npos);
+  EXPECT_NE(monitor.LastError().find(path), std::string::npos) << monitor.LastError();
+}
 
 TEST(PcapBinding, TimeZoneBiasIsMinutesWestOfUtc) {
   const std::pair<const char *, int32_t> cases[] = {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <initializer_list>
 #include <string_view>
@@ -76,4 +77,16 @@ inline std::vector<uint8_t> Filled(size_t count, uint8_t first = 0) {
   for (size_t i = 0; i < count; ++i)
     out[i] = uint8_t(first + i);
   return out;
+}
+
+// An Ethernet II frame around `body`.
+inline std::vector<uint8_t> EthernetFrame(const std::array<uint8_t, 6> &dst,
+                                          const std::array<uint8_t, 6> &src, uint16_t etherType,
+                                          const std::vector<uint8_t> &body) {
+  std::vector<uint8_t> frame(dst.begin(), dst.end());
+  frame.insert(frame.end(), src.begin(), src.end());
+  frame.push_back(uint8_t(etherType >> 8));
+  frame.push_back(uint8_t(etherType));
+  frame.insert(frame.end(), body.begin(), body.end());
+  return frame;
 }
