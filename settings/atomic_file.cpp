@@ -67,16 +67,26 @@ void syncFolder(const std::string &folder) {
 } // namespace
 
 bool WriteFileAtomically(const std::string &path, std::string_view content, std::string &error) {
+  return WriteFileAtomically(
+      path, [content](const TFileWriter &write) { write(content); }, error);
+}
+
+bool WriteFileAtomically(const std::string &path,
+                         const std::function<void(const TFileWriter &write)> &produce,
+                         std::string &error) {
   std::string tempPath;
   int fd = createTemporary(path, tempPath);
   if (fd < 0) {
     error = errnoText(errno);
     return false;
   }
-  auto fail = [&](int code) {
+  auto discard = [&] {
     if (fd >= 0)
       close(fd);
     unlink(tempPath.c_str());
+  };
+  auto fail = [&](int code) {
+    discard();
     error = errnoText(code);
     return false;
   };
@@ -85,7 +95,22 @@ bool WriteFileAtomically(const std::string &path, std::string_view content, std:
   struct stat old {};
   if (stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode) && fchmod(fd, old.st_mode & 07777) != 0)
     return fail(errno);
-  if (!writeAll(fd, content) || fsync(fd) != 0)
+  // The producer may call other code that sets errno: keep the write's own.
+  int writeError = 0;
+  const TFileWriter write = [&](std::string_view piece) {
+    if (writeError == 0 && !writeAll(fd, piece))
+      writeError = errno;
+    return writeError == 0;
+  };
+  try {
+    produce(write);
+  } catch (...) {
+    discard();
+    throw;
+  }
+  if (writeError != 0)
+    return fail(writeError);
+  if (fsync(fd) != 0)
     return fail(errno);
   int closed = close(fd);
   fd = -1;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -9,3 +10,15 @@
 // untouched, the temporary file removed, and the errno text returned in
 // `error`.
 bool WriteFileAtomically(const std::string &path, std::string_view content, std::string &error);
+
+// Hands one piece of the content to the file; false once a write has failed,
+// after which later pieces are ignored.
+using TFileWriter = std::function<bool(std::string_view piece)>;
+
+// The same replacement for content too large to build in memory first:
+// `produce` passes the content to `write` piece by piece, in order, and
+// should stop early once `write` returns false. If `produce` throws, the
+// temporary file is removed and the exception goes on.
+bool WriteFileAtomically(const std::string &path,
+                         const std::function<void(const TFileWriter &write)> &produce,
+                         std::string &error);
