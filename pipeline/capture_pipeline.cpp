@@ -65,6 +65,13 @@ TFilterPacket filterPacketOf(const TPacketInfo &info) {
   return packet;
 }
 
+std::vector<std::string> rowTexts(const TAdaptorRows &rows, std::string TAdaptorInfo::*field) {
+  std::vector<std::string> texts;
+  for (const TAdaptorInfo &row : rows)
+    texts.push_back(row.*field);
+  return texts;
+}
+
 std::string firstOrEmpty(const std::vector<std::string> &texts) {
   return texts.empty() ? std::string() : texts.front();
 }
@@ -131,21 +138,13 @@ int32_t TCapturePipeline::RefreshAdapters() {
 }
 
 std::vector<std::string> TCapturePipeline::AdapterNames() const {
-  if (DriverMonitor)
-    return DriverMonitor->AdapterNameList();
-  std::vector<std::string> names;
-  for (const TAdaptorInfo &row : adapterRows_)
-    names.push_back(row.AdapterName);
-  return names;
+  return DriverMonitor ? DriverMonitor->AdapterNameList()
+                       : rowTexts(adapterRows_, &TAdaptorInfo::AdapterName);
 }
 
 std::vector<std::string> TCapturePipeline::AdapterDescriptions() const {
-  if (DriverMonitor)
-    return DriverMonitor->AdapterDescList();
-  std::vector<std::string> descriptions;
-  for (const TAdaptorInfo &row : adapterRows_)
-    descriptions.push_back(row.Description);
-  return descriptions;
+  return DriverMonitor ? DriverMonitor->AdapterDescList()
+                       : rowTexts(adapterRows_, &TAdaptorInfo::Description);
 }
 
 void TCapturePipeline::AdapterAddresses(int32_t index, std::vector<std::string> &addresses,
@@ -382,28 +381,27 @@ void TCapturePipeline::releaseQueueWaiters() {
   queueRoom_.notify_all();
 }
 
+template <typename DriverCounter, typename RawCounter>
+int64_t TCapturePipeline::engineTotal(DriverCounter driverCounter, RawCounter rawCounter) const {
+  if (DriverMonitor)
+    return (DriverMonitor.get()->*driverCounter)();
+  return RawMonitor ? (RawMonitor.get()->*rawCounter)() : 0;
+}
+
 int64_t TCapturePipeline::TotSendBytes() const {
-  return DriverMonitor ? DriverMonitor->TotSendBytes()
-         : RawMonitor  ? RawMonitor->TotSendBytes()
-                       : 0;
+  return engineTotal(&TMonitorPcap::TotSendBytes, &TMonitorSocket::TotSendBytes);
 }
 
 int64_t TCapturePipeline::TotRecvBytes() const {
-  return DriverMonitor ? DriverMonitor->TotRecvBytes()
-         : RawMonitor  ? RawMonitor->TotRecvBytes()
-                       : 0;
+  return engineTotal(&TMonitorPcap::TotRecvBytes, &TMonitorSocket::TotRecvBytes);
 }
 
 int64_t TCapturePipeline::TotSendPackets() const {
-  return DriverMonitor ? DriverMonitor->TotSendPackets()
-         : RawMonitor  ? RawMonitor->TotSendPackets()
-                       : 0;
+  return engineTotal(&TMonitorPcap::TotSendPackets, &TMonitorSocket::TotSendPackets);
 }
 
 int64_t TCapturePipeline::TotRecvPackets() const {
-  return DriverMonitor ? DriverMonitor->TotRecvPackets()
-         : RawMonitor  ? RawMonitor->TotRecvPackets()
-                       : 0;
+  return engineTotal(&TMonitorPcap::TotRecvPackets, &TMonitorSocket::TotRecvPackets);
 }
 
 std::string TCapturePipeline::EngineError() const {

@@ -159,6 +159,9 @@ private:
   void waitForQueueRoom();
   void releaseQueueWaiters();
   void packetLimitReached();
+  // A total of the engine in use; 0 before the engines exist.
+  template <typename DriverCounter, typename RawCounter>
+  int64_t engineTotal(DriverCounter driverCounter, RawCounter rawCounter) const;
 
   std::unique_ptr<TMonitorSocket> RawMonitor;
   std::unique_ptr<TMonitorPcap> DriverMonitor;

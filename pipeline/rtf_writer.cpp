@@ -1,5 +1,6 @@
 #include "pipeline/rtf_writer.h"
 
+#include "packet/utf8.h"
 #include "settings/atomic_file.h"
 
 #include <cstdint>
@@ -10,48 +11,6 @@ namespace {
 
 // Large enough that a write call per piece costs nothing next to formatting.
 constexpr size_t kPieceSize = 256 * 1024;
-
-// One step of UTF-8 decoding (Unicode 15, table 3-7): a code point and the
-// bytes it took, or -1 and the length of the longest start of a valid
-// sequence (at least one byte), so a broken sequence is skipped as a whole.
-struct Utf8Step {
-  int32_t codePoint;
-  size_t length;
-};
-
-Utf8Step decodeUtf8(std::string_view text, size_t pos) {
-  const auto byteAt = [&](size_t i) { return uint8_t(text[i]); };
-  const uint8_t lead = byteAt(pos);
-  if (lead < 0x80)
-    return {lead, 1};
-  size_t trail;
-  int32_t value;
-  uint8_t low = 0x80, high = 0xBF; // range of the first trail byte
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    trail = 1;
-    value = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    trail = 2;
-    value = lead & 0x0F;
-    low = lead == 0xE0 ? 0xA0 : 0x80;  // no overlong forms
-    high = lead == 0xED ? 0x9F : 0xBF; // no surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    trail = 3;
-    value = lead & 0x07;
-    low = lead == 0xF0 ? 0x90 : 0x80;
-    high = lead == 0xF4 ? 0x8F : 0xBF; // nothing above U+10FFFF
-  } else {
-    return {-1, 1};
-  }
-  for (size_t i = 1; i <= trail; ++i) {
-    if (pos + i >= text.size() || byteAt(pos + i) < low || byteAt(pos + i) > high)
-      return {-1, i};
-    value = value << 6 | (byteAt(pos + i) & 0x3F);
-    low = 0x80;
-    high = 0xBF;
-  }
-  return {value, trail + 1};
-}
 
 bool isControl(int32_t codePoint) {
   return codePoint < 0x20 || (codePoint >= 0x7F && codePoint <= 0x9F);
@@ -101,17 +60,17 @@ void appendText(std::string &out, std::string_view text) {
       ++pos;
       continue;
     }
-    const Utf8Step step = decodeUtf8(text, pos);
-    if (step.codePoint < 0) {
-      for (size_t i = 0; i < step.length; ++i)
+    const TUtf8Step step = DecodeUtf8Step(text, pos);
+    if (step.CodePoint < 0) {
+      for (size_t i = 0; i < step.Length; ++i)
         appendByte(out, uint8_t(text[pos + i]));
-    } else if (step.codePoint < 0x80) {
-      if (!isControl(step.codePoint))
+    } else if (step.CodePoint < 0x80) {
+      if (!isControl(step.CodePoint))
         out += c;
-    } else if (!isControl(step.codePoint)) {
-      appendCodePoint(out, step.codePoint);
+    } else if (!isControl(step.CodePoint)) {
+      appendCodePoint(out, step.CodePoint);
     }
-    pos += step.length;
+    pos += step.Length;
   }
 }
 
