@@ -8,6 +8,7 @@
 #include "tests/support/netns.h"
 #include "tests/support/pcap_file.h"
 #include "tests/support/rtf_reader.h"
+#include "tests/support/temp_folder.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -133,9 +134,6 @@ protected:
   void SetUp() override {
     if (!LoadPacketDll())
       GTEST_SKIP() << "libpcap is not installed";
-    static int serial = 0;
-    base_ = ::testing::TempDir() + "vantor_cli_" + std::to_string(getpid()) + "_" +
-            std::to_string(++serial) + "/";
     settings_ = base_ + "Vantor/";
     std::filesystem::create_directories(settings_);
     // This host (kOurMac, 10.0.0.1) talks to a web server, a name server and
@@ -163,14 +161,10 @@ protected:
     capture_ = base_ + "traffic.pcap";
     ASSERT_TRUE(WritePcapFile(capture_, 1, records_));
   }
-  void TearDown() override {
-    if (!base_.empty())
-      std::filesystem::remove_all(base_);
-  }
-
   CliResult run(const std::vector<std::string> &args) { return runCli(base_, args); }
 
-  std::string base_;
+  TempFolder temp_{"cli"};
+  std::string base_ = temp_.path() + "/";
   std::string settings_;
   std::string capture_;
   std::vector<PcapRecord> records_;
@@ -336,13 +330,7 @@ protected:
       GTEST_SKIP() << net_.error();
     if (std::string(GetParam()) == "driver" && !LoadPacketDll())
       GTEST_SKIP() << "libpcap is not installed";
-    base_ = ::testing::TempDir() + "vantor_cli_live_" + std::to_string(getpid()) + "/";
-    std::filesystem::create_directories(base_);
     json_ = base_ + "live.json";
-  }
-  void TearDown() override {
-    if (!base_.empty())
-      std::filesystem::remove_all(base_);
   }
 
   // Starts the tool inside side A on its veth end.
@@ -385,7 +373,8 @@ protected:
   }
 
   TestNetnsPair net_;
-  std::string base_;
+  TempFolder temp_{"cli-live"};
+  std::string base_ = temp_.path() + "/";
   std::string json_;
 };
 

@@ -11,6 +11,7 @@
 #include "tests/stats/stats_packets.h"
 #include "tests/support/datagram_builder.h"
 #include "tests/support/pcap_file.h"
+#include "tests/support/temp_folder.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -125,10 +126,6 @@ class PacketSourceStub : public TPacketSource {};
 class Pipeline : public ::testing::Test {
 protected:
   void SetUp() override {
-    static int serial = 0;
-    folder_ = ::testing::TempDir() + "vantor_pipeline_" + std::to_string(getpid()) + "_" +
-              std::to_string(++serial) + "/";
-    std::filesystem::create_directories(folder_);
     handlerLog = &log_;
     pipeline_ = std::make_unique<TCapturePipeline>();
     // An empty folder: no plug-ins, no filter files.
@@ -144,7 +141,6 @@ protected:
   void TearDown() override {
     pipeline_.reset();
     handlerLog = nullptr;
-    std::filesystem::remove_all(folder_);
   }
 
   static TIPFilter recordingFilter() {
@@ -186,7 +182,8 @@ protected:
     return finished;
   }
 
-  std::string folder_;
+  TempFolder temp_{"pipeline"};
+  std::string folder_ = temp_.path() + "/";
   HandlerLog log_;
   PacketSourceStub source_;
   std::unique_ptr<TCapturePipeline> pipeline_;

@@ -4,6 +4,7 @@
 
 #include "tests/support/file_helpers.h"
 #include "tests/support/rtf_reader.h"
+#include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -305,18 +306,9 @@ TEST(RtfReader, RejectsBrokenDocuments) {
 
 class SaveRtfTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/vantor-rtf-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
-    path_ = folder_ + "/view.rtf";
-  }
-  void TearDown() override {
-    fs::permissions(folder_, fs::perms::owner_all);
-    fs::remove_all(folder_);
-  }
-
-  std::string folder_, path_;
+  TempFolder temp_{"rtf"};
+  std::string folder_ = temp_.path();
+  std::string path_ = folder_ + "/view.rtf";
 };
 
 TEST_F(SaveRtfTest, WritesALargeViewInPieces) {

@@ -1,6 +1,7 @@
 #include "settings/atomic_file.h"
 
 #include "tests/support/file_helpers.h"
+#include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -20,18 +21,8 @@ namespace fs = std::filesystem;
 
 class AtomicFile : public ::testing::Test {
 protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/vantor-atomic-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
-    path_ = folder_ + "/filter.flt";
-    oldMask_ = umask(022);
-  }
-  void TearDown() override {
-    umask(oldMask_);
-    fs::permissions(folder_, fs::perms::owner_all);
-    fs::remove_all(folder_);
-  }
+  void SetUp() override { oldMask_ = umask(022); }
+  void TearDown() override { umask(oldMask_); }
 
   static std::string read(const std::string &path) { return ReadWholeFile(path); }
   std::vector<std::string> names() const { return FolderNames(folder_); }
@@ -45,7 +36,9 @@ protected:
     ASSERT_EQ(chmod(path_.c_str(), mode), 0);
   }
 
-  std::string folder_, path_;
+  TempFolder temp_{"atomic"};
+  std::string folder_ = temp_.path();
+  std::string path_ = folder_ + "/filter.flt";
   mode_t oldMask_ = 0;
 };
 

@@ -1,6 +1,7 @@
 #include "settings/file_config.h"
 
 #include "tests/support/file_helpers.h"
+#include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -210,20 +211,12 @@ TEST(FileConfigRecords, ValueSpacesAreSavedAndTrimmedOnReload) {
 
 class FileConfigFile : public ::testing::Test {
 protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/vantor-config-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
-    path_ = folder_ + "/Vantor.ini";
-    config_.SetFileName(path_);
-  }
-  void TearDown() override {
-    fs::permissions(folder_, fs::perms::owner_all);
-    fs::remove_all(folder_);
-  }
+  void SetUp() override { config_.SetFileName(path_); }
   void writeFile(const std::string &text) { std::ofstream(path_, std::ios::binary) << text; }
 
-  std::string folder_, path_;
+  TempFolder temp_{"config"};
+  std::string folder_ = temp_.path();
+  std::string path_ = folder_ + "/Vantor.ini";
   TFileConfig config_;
 };
 

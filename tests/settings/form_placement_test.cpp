@@ -1,6 +1,7 @@
 #include "settings/form_placement.h"
 
 #include "tests/support/file_helpers.h"
+#include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -171,15 +172,9 @@ TEST(ProfileIni, WritesOnlyTheSwitchedOnKeys) {
 
 class PlacementFile : public ::testing::Test {
 protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/vantor-placement-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
-    path_ = folder_ + "/VantorForm.INI";
-  }
-  void TearDown() override { std::filesystem::remove_all(folder_); }
-
-  std::string folder_, path_;
+  TempFolder temp_{"placement"};
+  std::string folder_ = temp_.path();
+  std::string path_ = folder_ + "/VantorForm.INI";
 };
 
 TEST_F(PlacementFile, MissingFileReadsAsNothingSaved) {

@@ -2,6 +2,7 @@
 
 #include "settings/form_placement.h"
 #include "tests/support/file_helpers.h"
+#include "tests/support/temp_folder.h"
 
 #include <QApplication>
 #include <QMouseEvent>
@@ -35,14 +36,6 @@ template <typename Make> std::string errorOf(Make make) {
 
 class FormSize : public ::testing::Test {
 protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/vantor-formsize-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
-    path_ = folder_ + "/VantorForm.INI";
-  }
-  void TearDown() override { std::filesystem::remove_all(folder_); }
-
   // A main window as designed: its name and bounds, with a TFormSize that
   // points at the test's file.
   std::unique_ptr<QWidget> makeWindow(const QRect &designed) {
@@ -57,7 +50,9 @@ protected:
   std::string fileText() const { return ReadWholeFile(path_); }
   void writeFile(const std::string &text) const { std::ofstream(path_) << text; }
 
-  std::string folder_, path_;
+  TempFolder temp_{"formsize"};
+  std::string folder_ = temp_.path();
+  std::string path_ = folder_ + "/VantorForm.INI";
   TFormSize *formSize_ = nullptr;
 };
 

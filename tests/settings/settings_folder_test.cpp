@@ -1,6 +1,7 @@
 #include "settings/settings_folder.h"
 
 #include "tests/support/saved_environment.h"
+#include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -52,13 +53,8 @@ TEST_F(SettingsEnvironment, PicksTheFirstVariableThatIsSetAndNotEmpty) {
 
 class EnsureFolderTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/vantor-settings-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(root_); }
-  std::string root_;
+  TempFolder temp_{"settings"};
+  std::string root_ = temp_.path();
 };
 
 TEST_F(EnsureFolderTest, CreatesMissingParentsAndKeepsTheLastPrivate) {
