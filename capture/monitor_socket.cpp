@@ -28,6 +28,7 @@ namespace {
 // the event loop paint and take input under a flood; the rest is read on the
 // next notification.
 constexpr int kMaxDatagramsPerNotification = 256;
+constexpr int kMostDrainBatches = 64;
 
 // Keeps only IPv4 in the kernel, so nothing else fills the receive queue.
 // The ancillary load gives the skb protocol in host byte order.
@@ -91,6 +92,14 @@ void TMonitorSocket::StartCapture() {
 }
 
 void TMonitorSocket::StopCapture() {
+  // What the socket already holds was captured before the stop: it counts.
+  // A receiver that stops the capture from inside a read wants no more.
+  // The receive buffer holds a few thousand datagrams at most, so a bounded
+  // number of batches empties it even while a flood goes on.
+  if (fd_ >= 0 && !reading_) {
+    for (int batch = 0; batch < kMostDrainBatches && readQueued() > 0; ++batch) {
+    }
+  }
   // The notifier goes before the descriptor it watches. Deleting it from
   // within its own activation (a receiver that stops the capture) is safe:
   // the notifier guards its emission against that.
@@ -105,8 +114,18 @@ void TMonitorSocket::StopCapture() {
 }
 
 void TMonitorSocket::ReadDatagram() {
+  readQueued();
+}
+
+int TMonitorSocket::readQueued() {
+  reading_ = true;
+  struct ReadEnd {
+    bool &reading;
+    ~ReadEnd() { reading = false; }
+  } readEnd{reading_};
+  int read = 0;
   uint8_t buffer[kBufferSize];
-  for (int i = 0; i < kMaxDatagramsPerNotification && fd_ >= 0; ++i) {
+  for (; read < kMaxDatagramsPerNotification && fd_ >= 0; ++read) {
     sockaddr_ll from{};
     socklen_t fromLen = sizeof from;
     // MSG_TRUNC makes the result the true length: segmentation offload hands
@@ -124,6 +143,7 @@ void TMonitorSocket::ReadDatagram() {
     const size_t present = std::min<size_t>(size_t(n), sizeof buffer);
     HandleDatagram({buffer, present}, size_t(n));
   }
+  return read;
 }
 
 void TMonitorSocket::HandleDatagram(std::span<const uint8_t> bytes, size_t trueLength) {

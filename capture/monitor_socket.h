@@ -39,7 +39,9 @@ public:
   // Opens the socket on `Addr`. Throws ECaptureError naming the failing call
   // and errno; the caller then calls StopCapture.
   void StartCapture();
-  // Closes the socket; the counters keep their values until the next start.
+  // Reads what the socket still holds, then closes it; the counters keep
+  // their values until the next start. Called by a receiver during a read,
+  // it closes at once.
   void StopCapture();
   // One read notification: reads the datagrams waiting on the socket.
   void ReadDatagram();
@@ -53,7 +55,11 @@ public:
   void PrepareCapture();
 
 private:
+  // Reads the datagrams waiting, at most a batch; returns how many were read.
+  int readQueued();
+
   int fd_ = -1;
+  bool reading_ = false;
   std::unique_ptr<QSocketNotifier> notifier_;
   uint32_t localAddr_ = 0;
   uint32_t lanMask_ = 0;
