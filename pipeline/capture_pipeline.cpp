@@ -7,6 +7,7 @@
 #include "filters/plugin_modules.h"
 #include "stats/traffic_class.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -159,8 +160,12 @@ void TCapturePipeline::AdapterAddresses(int32_t index, std::vector<std::string> 
     DriverMonitor->GetAdapterAddresses(names[size_t(index)], addresses, masks, broadcasts);
     return;
   }
-  addresses = adapterRows_[size_t(index)].Addresses;
-  masks = adapterRows_[size_t(index)].Masks;
+  // The rows' arrays may be longer than their counts.
+  const TAdaptorInfo &row = adapterRows_[size_t(index)];
+  const size_t count = size_t(std::max(row.AddressCount, 0));
+  addresses.assign(row.Addresses.begin(),
+                   row.Addresses.begin() + std::min(count, row.Addresses.size()));
+  masks.assign(row.Masks.begin(), row.Masks.begin() + std::min(count, row.Masks.size()));
 }
 
 std::string TCapturePipeline::StartCapture(const TCaptureOptions &options) {
@@ -191,7 +196,7 @@ std::string TCapturePipeline::StartCapture(const TCaptureOptions &options) {
   if (haveAdapter) {
     const std::string &name = names[size_t(options.AdapterIndex)];
     for (const TAdaptorInfo &row : adapterRows_) {
-      if (row.AdapterName == name) {
+      if (row.AdapterName == name && row.AddressCount > 0) {
         address = firstOrEmpty(row.Addresses);
         mask = firstOrEmpty(row.Masks);
         break;
