@@ -2,9 +2,9 @@
 
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QPlainTextEdit>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <QTextEdit>
 
 namespace {
 
@@ -12,7 +12,7 @@ constexpr int kPointSize = 9;
 
 } // namespace
 
-TDataViewWriter::TDataViewWriter(QTextEdit *view) : view_(view), family_(FixedFamily()) {}
+TDataViewWriter::TDataViewWriter(QPlainTextEdit *view) : view_(view), family_(FixedFamily()) {}
 
 QString TDataViewWriter::FixedFamily() {
   const QString wanted = QStringLiteral("Courier New");
@@ -42,24 +42,39 @@ void TDataViewWriter::Flush(const std::vector<std::string> &items) {
   QTextCursor cursor(document);
   cursor.movePosition(QTextCursor::End);
   cursor.beginEditBlock();
-  // A new line goes after the last one; the first one of an empty view
-  // takes the block that is already there.
+  // Each text item is one block of the document (insertText turns "\n"
+  // into a block separator) whose lines are joined by line separators: an
+  // item of many lines (a hex dump) then costs one block, the expensive part
+  // of a document. The first item of an empty view takes the block that is
+  // already there.
   bool first = document->isEmpty();
   QTextCharFormat format = formatOf(attributes_);
+  QString run;
+  const auto insertRun = [&] {
+    if (!run.isEmpty())
+      cursor.insertText(run, format); // as plain text, never as markup
+    run.clear();
+  };
   for (const std::string &item : items) {
     const TTextAttributes before = attributes_;
     if (!ApplyItem(item, attributes_)) {
-      if (!(attributes_ == before))
+      if (!(attributes_ == before)) {
+        insertRun();
         format = formatOf(attributes_);
+      }
       continue;
     }
+    if (!first)
+      run += QLatin1Char('\n');
+    first = false;
+    bool firstLine = true;
     ForEachItemLine(item, [&](std::string_view line) {
-      if (!first)
-        cursor.insertBlock();
-      first = false;
-      // Packet text goes in as plain text, never as markup.
-      cursor.insertText(QString::fromUtf8(line.data(), qsizetype(line.size())), format);
+      if (!firstLine)
+        run += QChar::LineSeparator;
+      firstLine = false;
+      run += QString::fromUtf8(line.data(), qsizetype(line.size()));
     });
   }
+  insertRun();
   cursor.endEditBlock();
 }

@@ -7,15 +7,17 @@
 #include <string>
 #include <vector>
 
-class QTextEdit;
+class QPlainTextEdit;
 
 // Moves queued items into the Data View: tags change the insertion
 // attributes (styles are only ever added), text items become lines with the
-// current attributes. One tick's items go in as one edit of the document, so
-// a heavy capture costs one layout pass per tick, not one per line.
+// current attributes. One tick's items go in as one edit of the document, and
+// consecutive lines of one format as one insertion, so a heavy capture costs
+// a few insertions per packet, not several per line; the plain-text view lays
+// out only what it shows.
 class TDataViewWriter {
 public:
-  explicit TDataViewWriter(QTextEdit *view);
+  explicit TDataViewWriter(QPlainTextEdit *view);
 
   void Flush(const std::vector<std::string> &items);
   const TTextAttributes &Attributes() const { return attributes_; }
@@ -26,7 +28,7 @@ public:
 private:
   QTextCharFormat formatOf(const TTextAttributes &attributes) const;
 
-  QTextEdit *view_;
+  QPlainTextEdit *view_;
   TTextAttributes attributes_;
   QString family_;
 };

@@ -29,6 +29,11 @@ void SetErrorBoxHook(TErrorBoxHook hook) {
   errorBoxHook() = std::move(hook);
 }
 
+void ReportError(QWidget *parent, const std::string &text) {
+  std::fprintf(stderr, "Vantor: %s\n", text.c_str());
+  ShowErrorBox(parent, text);
+}
+
 TVantorApplication::TVantorApplication(int &argc, char **argv) : QApplication(argc, argv) {}
 
 bool TVantorApplication::notify(QObject *receiver, QEvent *event) {
@@ -41,7 +46,6 @@ bool TVantorApplication::notify(QObject *receiver, QEvent *event) {
     message = "Unknown error";
   }
   // Outside the handler: the box runs an event loop of its own.
-  std::fprintf(stderr, "Vantor: %s\n", message.c_str());
-  ShowErrorBox(QApplication::activeWindow(), message);
+  ReportError(QApplication::activeWindow(), message);
   return false;
 }

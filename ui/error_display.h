@@ -2,6 +2,7 @@
 
 #include <QApplication>
 
+#include <exception>
 #include <functional>
 #include <string>
 
@@ -10,6 +11,19 @@ class QWidget;
 // Shows an error to the user: a message box with the caption "Error", the
 // warning icon and an OK button, over `parent`.
 void ShowErrorBox(QWidget *parent, const std::string &text);
+
+// The general error display: the message on the standard error stream and in
+// an "Error" box. For failures of user commands and escaped exceptions.
+void ReportError(QWidget *parent, const std::string &text);
+
+// Runs a user command; an exception it throws is reported, not passed on.
+template <typename Command> void RunCommand(QWidget *parent, Command &&command) {
+  try {
+    command();
+  } catch (const std::exception &e) {
+    ReportError(parent, e.what());
+  }
+}
 
 // Replaces how ShowErrorBox shows its box (tests count the boxes instead of
 // waiting on a modal one); null puts the message box back.

@@ -1,31 +1,41 @@
 #include "ui/main_window.h"
 
+#include "filters/filter_file.h"
 #include "filters/plugin_modules.h"
+#include "pipeline/rtf_writer.h"
 #include "settings/interface_texts.h"
 #include "settings/settings_folder.h"
 #include "stats/system_resolver.h"
+#include "ui/about_dialog.h"
+#include "ui/captions.h"
 #include "ui/data_view_writer.h"
+#include "ui/document_lines.h"
 #include "ui/error_display.h"
+#include "ui/filter_dialog.h"
 #include "ui/form_size.h"
 #include "ui/info_page_layout.h"
+#include "ui/product_page.h"
 #include "ui/statistics_model.h"
 
 #include <QAbstractButton>
 #include <QActionGroup>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QTabWidget>
-#include <QTextEdit>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
+
+#include <stdexcept>
 
 namespace {
 
@@ -132,9 +142,8 @@ void TfrmMain::buildControls() {
   AdvOfficePager1_->setObjectName("AdvOfficePager1");
   AdvOfficePager1_->addTab(buildInfoPage(), "Capture Info");
   AdvOfficePager1_->addTab(buildDataPage(), "View Data");
-  auto *pgAbout = new QWidget;
-  pgAbout->setObjectName("pgAbout");
-  AdvOfficePager1_->addTab(pgAbout, "About");
+  pgAbout_ = new TProductPage;
+  AdvOfficePager1_->addTab(pgAbout_, "About");
   layout->addWidget(AdvOfficePager1_, 1);
   setCentralWidget(central);
 
@@ -179,13 +188,13 @@ QWidget *TfrmMain::buildRibbon() {
     check->setChecked(true);
     barTask->layout()->addWidget(check);
   }
-  // The About dialog comes with the product page.
   QToolButton *btAbout = ribbonButton("btAbout", "&About", barTask, false);
-  btAbout->setEnabled(false);
+  connect(btAbout, &QToolButton::clicked, this, [this] {
+    TfrmAbout about(this);
+    about.exec();
+  });
   barTask->layout()->addWidget(btAbout);
 
-  // The filter and edit commands act on the Data View and the filter table;
-  // they are wired with the filter editor.
   QGroupBox *barFilter = ribbonGroup("barFilter", "Filter", tab);
   QToolButton *btFilterNew = ribbonButton("btFilterNew", "Create Filter", barFilter);
   QToolButton *btFEdit = ribbonButton("btFEdit", "Edit", barFilter);
@@ -202,8 +211,15 @@ QWidget *TfrmMain::buildRibbon() {
   QToolButton *btSave = ribbonButton("btSave", "Save To File", barEdit);
   barEdit->layout()->addWidget(btClear);
   barEdit->layout()->addWidget(btSave);
-  for (QToolButton *pending : {btFilterNew, btFEdit, btFApply, btClear, btSave})
-    pending->setEnabled(false);
+  const auto command = [this](QToolButton *button, void (TfrmMain::*click)()) {
+    connect(button, &QToolButton::clicked, this,
+            [this, click] { RunCommand(this, [&] { (this->*click)(); }); });
+  };
+  command(btFilterNew, &TfrmMain::btFilterNewClick);
+  command(btFEdit, &TfrmMain::btFEditClick);
+  command(btFApply, &TfrmMain::btFApplyClick);
+  command(btClear, &TfrmMain::btClearClick);
+  command(btSave, &TfrmMain::btSaveClick);
 
   for (QGroupBox *group : {barMain, barTask, barFilter, barEdit})
     row->addWidget(group);
@@ -250,10 +266,10 @@ QWidget *TfrmMain::buildDataPage() {
   page->setObjectName("pgDataAll");
   auto *layout = new QVBoxLayout(page);
   glbDV_ = label("glbDV", page, kGradientStyle);
-  logWin_ = new QTextEdit(page);
+  logWin_ = new QPlainTextEdit(page);
   logWin_->setObjectName("logWin");
   logWin_->setReadOnly(true);
-  logWin_->setLineWrapMode(QTextEdit::NoWrap);
+  logWin_->setLineWrapMode(QPlainTextEdit::NoWrap);
   logWin_->setUndoRedoEnabled(false);
   logWin_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   logWin_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -317,15 +333,7 @@ void TfrmMain::LoadLanguage() {
         return;
       }
     }
-    QObject *target = findChild<QObject *>(name);
-    if (auto *group = qobject_cast<QGroupBox *>(target))
-      group->setTitle(value);
-    else if (auto *button = qobject_cast<QAbstractButton *>(target))
-      button->setText(value);
-    else if (auto *text = qobject_cast<QLabel *>(target))
-      text->setText(value);
-    else if (auto *list = qobject_cast<QComboBox *>(target))
-      list->setToolTip(value);
+    SetControlCaption(findChild<QObject *>(name), value);
   });
 }
 
@@ -354,7 +362,12 @@ void TfrmMain::FillDisplays() {
     return;
   btListAdapterClick(0);
 
-  // The filter list and the Data View's caption.
+  fillFilterList();
+  pgAbout_->WritePageText();
+  statusPanel_->setText(fromText(pipeline_->EngineStatusText()));
+}
+
+void TfrmMain::fillFilterList() {
   btFList_->clear();
   for (int32_t i = 0; i < IPFilterCount; ++i)
     btFList_->addItem(fromText(IPFilters[size_t(i)].Name));
@@ -365,8 +378,6 @@ void TfrmMain::FillDisplays() {
     current = pipeline_->CurrentFilter.Name;
   }
   glbDV_->setText(fromText(ReadText(LangConfig, kGlbDVCaption) + " - " + current));
-
-  statusPanel_->setText(fromText(pipeline_->EngineStatusText()));
 }
 
 void TfrmMain::btListAdapterClick(int index) {
@@ -423,6 +434,71 @@ void TfrmMain::captureFinished() {
   btStopClick();
   if (!error.empty())
     ShowErrorBox(this, error);
+}
+
+// ------------------------------------------------- Data View and filter commands
+
+void TfrmMain::btClearClick() {
+  // The queue is not touched: what waits there comes with the next tick.
+  logWin_->clear();
+}
+
+void TfrmMain::btSaveClick() {
+  const QString chosen =
+      AskRtfFileName ? AskRtfFileName()
+                     : QFileDialog::getSaveFileName(this, QString(), QString(), "RTF File (*.rtf)");
+  if (chosen.isEmpty())
+    return;
+  const std::string path = WithRtfExtension(chosen.toStdString());
+  std::string error;
+  if (!SaveRtf(path, TDocumentLines(*logWin_->document()), error))
+    throw std::runtime_error("Cannot save the Data View to \"" + path + "\": " + error);
+}
+
+void TfrmMain::btFApplyClick() {
+  const int index = btFList_->currentIndex();
+  if (index < 0 || index >= IPFilterCount)
+    return;
+  pipeline_->ApplyFilter(IPFilters[size_t(index)]);
+  // These words are fixed; the start-up caption comes from the language file.
+  glbDV_->setText(fromText("Data View - " + IPFilters[size_t(index)].Name));
+}
+
+void TfrmMain::btFEditClick() {
+  const int index = btFList_->currentIndex();
+  if (index <= 0 || index >= IPFilterCount)
+    return; // nothing selected, or "All Data"
+  if (editFilter(IPFilters[size_t(index)], false))
+    FillDisplays();
+}
+
+void TfrmMain::btFilterNewClick() {
+  if (IPFilterCount >= kMaxIPFilters)
+    throw std::runtime_error("The filter table is full: Vantor holds at most " +
+                             std::to_string(kMaxIPFilters) +
+                             " filters. Edit an existing filter instead.");
+  // Counted only once stored and saved: a failure leaves the table as it was.
+  if (editFilter(IPFilters[size_t(IPFilterCount)], true)) {
+    ++IPFilterCount;
+    FillDisplays();
+  }
+}
+
+bool TfrmMain::editFilter(TIPFilter &entry, bool isNew) {
+  TfrmFilter dialog(dataFolder_, this);
+  dialog.LoadCaptions(LangConfig);
+  if (isNew)
+    dialog.SetNewFilter();
+  else
+    dialog.ShowFilter(entry);
+  const bool accepted =
+      ExecFilterDialog ? ExecFilterDialog(dialog) : (dialog.exec(), dialog.Accepted());
+  if (!accepted)
+    return false;
+  dialog.StoreFilter(entry);
+  entry.OutProc = &TCapturePipeline::OutputLine;
+  SaveFilter(entry, dataFolder_);
+  return true;
 }
 
 // ---------------------------------------------------------- statistics display

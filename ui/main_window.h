@@ -6,6 +6,7 @@
 
 #include <QMainWindow>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,12 +16,14 @@ class QComboBox;
 class QLabel;
 class QMenu;
 class QTabWidget;
-class QTextEdit;
+class QPlainTextEdit;
 class QTimer;
 class QToolButton;
 class QTreeView;
 class TDataViewWriter;
+class TfrmFilter;
 class TFormSize;
+class TProductPage;
 class TStatisticsListModel;
 
 // The main window: the ribbon with capture control, the capture information
@@ -41,6 +44,18 @@ public:
   void btStopClick();
   // The once-a-second tick: statistics, then the Data View.
   void Timer1Timer();
+  // Data View and filter commands.
+  void btClearClick();
+  void btSaveClick();
+  void btFApplyClick();
+  void btFEditClick();
+  void btFilterNewClick();
+
+  // How the commands ask the user; tests answer instead. AskRtfFileName
+  // returns the chosen name (empty: cancelled); ExecFilterDialog shows the
+  // editor modally and returns whether it was accepted.
+  std::function<QString()> AskRtfFileName;
+  std::function<bool(TfrmFilter &dialog)> ExecFilterDialog;
 
   TCapturePipeline &Pipeline() { return *pipeline_; }
   const std::string &DataFolder() const { return dataFolder_; }
@@ -64,6 +79,10 @@ private:
   void refreshStatistics(TTrafficClass &table);
   void showAdapter(int index);
   void captureFinished();
+  void fillFilterList();
+  // Edits `entry` in the editor; true when the user accepted and it was
+  // stored, given the output sink and saved to its file.
+  bool editFilter(TIPFilter &entry, bool isNew);
 
   // Controls, named as the form names them.
   QTabWidget *tbMainToolBar_ = nullptr;
@@ -76,6 +95,7 @@ private:
   QComboBox *btFList_ = nullptr;
   QTabWidget *AdvOfficePager1_ = nullptr;
   QWidget *pgInfo_ = nullptr;
+  TProductPage *pgAbout_ = nullptr;
   QLabel *glbNetCard_ = nullptr;
   QLabel *Label1_ = nullptr;
   QLabel *Label2_ = nullptr;
@@ -85,7 +105,7 @@ private:
   QTreeView *lstTraffic_ = nullptr;
   QTreeView *lstService_ = nullptr;
   QLabel *glbDV_ = nullptr;
-  QTextEdit *logWin_ = nullptr;
+  QPlainTextEdit *logWin_ = nullptr;
   QLabel *statusPanel_ = nullptr;
   QTimer *Timer1_ = nullptr;
 

@@ -6,22 +6,29 @@
 #include "ui/main_window.h"
 
 #include "capture/pcap_binding.h"
+#include "filters/handler_table.h"
+#include "filters/ip_filter.h"
 #include "tests/support/file_helpers.h"
 #include "tests/support/netns.h"
+#include "tests/support/rtf_reader.h"
 #include "tests/support/saved_environment.h"
 #include "tests/support/temp_folder.h"
 #include "ui/data_view_writer.h"
+#include "ui/document_lines.h"
 #include "ui/error_display.h"
+#include "ui/filter_dialog.h"
 #include "ui/info_page_layout.h"
 
 #include <QAbstractItemModel>
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTextBlock>
-#include <QTextEdit>
 #include <QToolButton>
 #include <QTreeView>
 
@@ -157,24 +164,36 @@ TEST_F(MainWindow, ResizingThePageLaysTheListsOut) {
 }
 
 TEST(DataViewWriter, TagsStyleTheLinesThatFollowThem) {
-  QTextEdit view;
+  QPlainTextEdit view;
   TDataViewWriter writer(&view);
   writer.Flush({"plain", "<b>", "<C>255", "red\r\nbold", "<C>nonsense", "<B> ", "last"});
+  // One block per text item, its lines joined by line separators.
   QTextDocument *doc = view.document();
-  ASSERT_EQ(doc->blockCount(), 5);
+  EXPECT_EQ(view.toPlainText().toStdString(), "plain\nred\nbold\n<B> \nlast");
+  ASSERT_EQ(doc->blockCount(), 4);
   const auto formatOf = [doc](int block) {
     return doc->findBlockByNumber(block).begin().fragment().charFormat();
   };
   EXPECT_EQ(doc->findBlockByNumber(0).text().toStdString(), "plain");
   EXPECT_NE(formatOf(0).fontWeight(), QFont::Bold);
-  EXPECT_EQ(doc->findBlockByNumber(1).text().toStdString(), "red");
+  EXPECT_EQ(doc->findBlockByNumber(1).text(), QString("red") + QChar::LineSeparator + "bold");
   EXPECT_EQ(formatOf(1).fontWeight(), QFont::Bold);
   EXPECT_EQ(formatOf(1).foreground().color(), QColor(255, 0, 0));
-  EXPECT_EQ(doc->findBlockByNumber(2).text().toStdString(), "bold");
-  EXPECT_EQ(doc->findBlockByNumber(3).text().toStdString(), "<B> ") << "a tag with a space is text";
-  EXPECT_EQ(formatOf(4).foreground().color(), QColor(255, 0, 0))
+  EXPECT_EQ(doc->findBlockByNumber(2).text().toStdString(), "<B> ") << "a tag with a space is text";
+  EXPECT_EQ(formatOf(3).foreground().color(), QColor(255, 0, 0))
       << "a colour tag without a number changes nothing";
-  EXPECT_EQ(formatOf(4).fontPointSize(), 9);
+  EXPECT_EQ(formatOf(3).fontPointSize(), 9);
+
+  // Read back as lines, as the RTF writer reads them.
+  const TDocumentLines lines(*doc);
+  ASSERT_EQ(lines.LineCount(), 5u);
+  const char *expected[] = {"plain", "red", "bold", "<B> ", "last"};
+  for (size_t i = 0; i < 5; ++i)
+    EXPECT_EQ(std::string(lines.Line(i).Text), expected[i]) << i;
+  EXPECT_TRUE(lines.Line(2).Attributes.Bold);
+  EXPECT_EQ(lines.Line(2).Attributes.Colour, 255u);
+  EXPECT_FALSE(lines.Line(0).Attributes.Bold);
+  EXPECT_EQ(std::string(lines.Line(1).Text), "red") << "going back works too";
 }
 
 TEST(GeneralErrorDisplay, AnExceptionFromAnEventHandlerIsShownAndTheProgramGoesOn) {
@@ -191,6 +210,159 @@ TEST(GeneralErrorDisplay, AnExceptionFromAnEventHandlerIsShownAndTheProgramGoesO
   SetErrorBoxHook(nullptr);
   EXPECT_EQ(shown, std::vector<std::string>{"handler failed"});
   EXPECT_NE(written.find("handler failed"), std::string::npos);
+}
+
+// ------------------------------------------------- Data View and filter commands
+
+// What reaches the recording handler: "CAPSTAT", "CAPSTOP" or "packet".
+std::vector<std::string> recorded;
+int32_t recordingHandler(const void *data, int32_t size, TOutputProc) {
+  recorded.push_back(size == 8 ? static_cast<const char *>(data) : "packet");
+  return 0;
+}
+
+// Items through the window's own flush, as a tick hands them over.
+void flush(TfrmMain &window, const std::vector<std::string> &items) {
+  window.Pipeline().OnFlush(items);
+}
+
+TEST_F(MainWindow, ClearEmptiesTheViewButNotTheQueue) {
+  TfrmMain &window = open();
+  QPlainTextEdit *view = child<QPlainTextEdit>("logWin");
+  flush(window, {"one", "two"});
+  EXPECT_EQ(view->toPlainText().toStdString(), "one\ntwo");
+  child<QToolButton>("btClear")->click();
+  EXPECT_TRUE(view->document()->isEmpty());
+
+  // A packet queued before Clear comes with the next tick.
+  class Source : public TPacketSource {
+  } source;
+  TPacketInfo packet;
+  packet.EtherType = 0x0800;
+  packet.IpProto = 17;
+  packet.FrameLen = 60;
+  window.Pipeline().PacketArrived(source, packet);
+  child<QToolButton>("btClear")->click();
+  window.Pipeline().Capturing = true;
+  window.Timer1Timer();
+  window.Pipeline().Capturing = false;
+  EXPECT_NE(view->toPlainText().toStdString().find("UDP Package Got"), std::string::npos);
+}
+
+TEST_F(MainWindow, SaveWritesTheViewAsRtfWithItsRuns) {
+  TfrmMain &window = open();
+  flush(window, {"plain", "<B>", "<C>255", "bold red", "<c>16711680", "bold blue {}\\"});
+  window.AskRtfFileName = [this] { return QString::fromStdString(temp_.path() + "/view"); };
+  child<QToolButton>("btSave")->click();
+  ASSERT_TRUE(boxes_.empty()) << boxes_.front();
+  const TRtfDocument doc = ReadRtf(ReadWholeFile(temp_.path() + "/view.rtf"));
+  ASSERT_TRUE(doc.Ok) << doc.Error;
+  ASSERT_EQ(doc.Lines.size(), 3u);
+  EXPECT_EQ(doc.Lines[0].Text, "plain");
+  EXPECT_FALSE(doc.Lines[0].Bold);
+  EXPECT_EQ(doc.Lines[1].Text, "bold red");
+  EXPECT_TRUE(doc.Lines[1].Bold);
+  EXPECT_EQ(doc.Lines[1].Colour, 255u);
+  EXPECT_EQ(doc.Lines[2].Text, "bold blue {}\\");
+  EXPECT_EQ(doc.Lines[2].Colour, 16711680u);
+  EXPECT_EQ(doc.Lines[2].Font, "Courier New") << "the face a reader substitutes if it lacks it";
+  EXPECT_EQ(doc.Lines[2].HalfPoints, 18);
+
+  // A name with an extension keeps it; a file that cannot be written is
+  // reported and the view stays.
+  window.AskRtfFileName = [this] { return QString::fromStdString(temp_.path() + "/log.txt"); };
+  child<QToolButton>("btSave")->click();
+  EXPECT_TRUE(std::filesystem::exists(temp_.path() + "/log.txt"));
+  window.AskRtfFileName = [this] { return QString::fromStdString(temp_.path() + "/no/such/x"); };
+  child<QToolButton>("btSave")->click();
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_NE(boxes_[0].find("no/such/x.rtf"), std::string::npos) << boxes_[0];
+  EXPECT_EQ(child<QPlainTextEdit>("logWin")->toPlainText().count('\n'), 2);
+}
+
+TEST_F(MainWindow, ApplyNotifiesTheOldFilterAndNamesTheNewOne) {
+  TfrmMain &window = open();
+  ASSERT_TRUE(AddFilterProc({&recordingHandler, "Test", "Record", "records"}));
+  TIPFilter &entry = IPFilters[size_t(IPFilterCount)];
+  entry = IPFilters[0];
+  entry.Name = "Recorder";
+  entry.Procs = {};
+  entry.Procs[0] = FilterProcs[size_t(FilterProcCount - 1)];
+  entry.ProcCount = 1;
+  ++IPFilterCount;
+  window.FillDisplays();
+  QComboBox *list = child<QComboBox>("btFList");
+  ASSERT_EQ(list->itemText(1).toStdString(), "Recorder");
+  recorded.clear();
+
+  list->setCurrentIndex(1);
+  child<QToolButton>("btFApply")->click();
+  EXPECT_EQ(text(child<QLabel>("glbDV")), "Data View - Recorder");
+  EXPECT_TRUE(recorded.empty()) << "no CAPSTAT for the new filter";
+  list->setCurrentIndex(0);
+  child<QToolButton>("btFApply")->click();
+  EXPECT_EQ(recorded, std::vector<std::string>{"CAPSTOP"});
+  EXPECT_EQ(text(child<QLabel>("glbDV")), "Data View - All Data");
+
+  list->setCurrentIndex(-1);
+  child<QToolButton>("btFApply")->click();
+  EXPECT_EQ(recorded.size(), 1u) << "nothing selected: nothing happens";
+}
+
+TEST_F(MainWindow, CreateAndEditWriteFilterFilesAndRefreshTheList) {
+  TfrmMain &window = open();
+  QComboBox *list = child<QComboBox>("btFList");
+  const int before = IPFilterCount;
+  std::string typed = "Web";
+  int shown = 0;
+  window.ExecFilterDialog = [&](TfrmFilter &dialog) {
+    ++shown;
+    dialog.findChild<QLineEdit *>("eName")->setText(QString::fromStdString(typed));
+    return true;
+  };
+  child<QToolButton>("btFilterNew")->click();
+  ASSERT_TRUE(boxes_.empty()) << boxes_.front();
+  EXPECT_EQ(IPFilterCount, before + 1);
+  EXPECT_TRUE(std::filesystem::exists(folder() + "Web.flt"));
+  EXPECT_EQ(list->itemText(before).toStdString(), "Web");
+  EXPECT_EQ(list->currentIndex(), 0) << "the list selects All Data again";
+  EXPECT_EQ(IPFilters[size_t(before)].OutProc, &TCapturePipeline::OutputLine);
+
+  // Edit the new filter under another name: saved under the new name.
+  list->setCurrentIndex(before);
+  typed = "Web2";
+  child<QToolButton>("btFEdit")->click();
+  EXPECT_TRUE(std::filesystem::exists(folder() + "Web2.flt"));
+  EXPECT_EQ(list->itemText(before).toStdString(), "Web2");
+  EXPECT_EQ(text(child<QLabel>("glbDV")), "Data View - All Data");
+
+  // "All Data" is not edited; a cancelled editor changes nothing.
+  list->setCurrentIndex(0);
+  child<QToolButton>("btFEdit")->click();
+  EXPECT_EQ(shown, 2);
+  window.ExecFilterDialog = [](TfrmFilter &) { return false; };
+  child<QToolButton>("btFilterNew")->click();
+  EXPECT_EQ(IPFilterCount, before + 1);
+  EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(MainWindow, AFullFilterTableRefusesANewFilter) {
+  TfrmMain &window = open();
+  const int32_t saved = IPFilterCount;
+  IPFilterCount = kMaxIPFilters;
+  bool shown = false;
+  window.ExecFilterDialog = [&shown](TfrmFilter &) { return shown = true; };
+  child<QToolButton>("btFilterNew")->click();
+  IPFilterCount = saved;
+  EXPECT_FALSE(shown);
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_NE(boxes_[0].find("at most 256 filters"), std::string::npos) << boxes_[0];
+}
+
+TEST(DocumentLines, NamesWithoutExtensionGetRtf) {
+  EXPECT_EQ(WithRtfExtension("/tmp/a.b/view"), "/tmp/a.b/view.rtf");
+  EXPECT_EQ(WithRtfExtension("/tmp/view.rtf"), "/tmp/view.rtf");
+  EXPECT_EQ(WithRtfExtension("log.txt"), "log.txt");
 }
 
 // ------------------------------------------------------- captures in namespaces
