@@ -5,11 +5,17 @@
 // tick processed once). Either 1,000 conversations got a packet since the
 // last tick, or none (a quiet network still pays for recomputing every
 // text). The packets go through the pipeline outside the timed part.
+#include "filters/builtin_handlers.h"
 #include "pipeline/capture_pipeline.h"
+#include "pipeline/rtf_writer.h"
+#include "ui/data_view_writer.h"
+#include "ui/document_lines.h"
 #include "ui/main_window.h"
 
 #include <QApplication>
 #include <QEvent>
+#include <QPlainTextEdit>
+#include <QTextDocument>
 #include <QTimer>
 #include <QTreeView>
 
@@ -19,9 +25,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <iterator>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -127,6 +135,86 @@ BENCHMARK(BM_WindowTick)
     ->Arg(0)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
+
+// Items as "All Data" writes them for a stream of packets: the handlers'
+// own header line and hex dump around the filter's announcement, payloads of
+// 0 to 1460 bytes.
+std::vector<std::string> *collectedItems = nullptr;
+void collectItem(const char *text) {
+  collectedItems->push_back(text);
+}
+
+std::vector<std::string> dataViewItems(size_t count) {
+  std::vector<std::string> items;
+  collectedItems = &items;
+  std::vector<uint8_t> payload(1460);
+  for (size_t i = 0; i < payload.size(); ++i)
+    payload[i] = uint8_t(i * 7 + 13);
+  for (uint32_t n = 0; items.size() < count; ++n) {
+    TFilterPacket packet{};
+    packet.FrameLen = 60 + int32_t(n % 1400);
+    packet.EtherType = kEtherTypeIPv4;
+    packet.SrcAddr = 0x0A01A8C0u;
+    packet.DstAddr = 0x0100000Au + (n << 24);
+    packet.SrcPort = 40000;
+    packet.DstPort = 80;
+    packet.IpProto = kProtoTcp;
+    packet.IsSend = 1;
+    packet.PayloadLen = int32_t((n * 389) % 1461);
+    packet.CaptureTime = 45000.5;
+    packet.Payload = payload.data();
+    collectItem(" ");
+    collectItem("<C>12632256");
+    collectItem("20261211-12:00:00.000 - TCP Package Got");
+    FL_PrintStdHead(&packet, int32_t(sizeof packet), collectItem);
+    FL_DumpMessage(&packet, int32_t(sizeof packet), collectItem);
+  }
+  items.resize(count);
+  collectedItems = nullptr;
+  return items;
+}
+
+// One tick's flush of 10,000 items into a shown Data View, layout and paint
+// included.
+void BM_DataViewFlush(benchmark::State &state) {
+  const std::vector<std::string> items = dataViewItems(size_t(state.range(0)));
+  QPlainTextEdit view;
+  view.setReadOnly(true);
+  view.setUndoRedoEnabled(false);
+  view.setLineWrapMode(QPlainTextEdit::NoWrap);
+  view.resize(1000, 600);
+  view.show();
+  TDataViewWriter writer(&view);
+  for (auto _ : state) {
+    view.clear();
+    QCoreApplication::processEvents();
+    const auto start = std::chrono::steady_clock::now();
+    writer.Flush(items);
+    QCoreApplication::processEvents();
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    state.SetIterationTime(elapsed.count());
+  }
+  state.counters["lines"] = double(TDocumentLines(*view.document()).LineCount());
+}
+BENCHMARK(BM_DataViewFlush)->Arg(10000)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// Saving a Data View of 100,000 lines as RTF, from the document itself.
+void BM_SaveDataViewAsRtf(benchmark::State &state) {
+  QPlainTextEdit view;
+  TDataViewWriter writer(&view);
+  const std::vector<std::string> items = dataViewItems(1500);
+  while (TDocumentLines(*view.document()).LineCount() < size_t(state.range(0)))
+    writer.Flush(items);
+  const std::string path = std::string(getenv("APPDATA")) + "/view.rtf";
+  for (auto _ : state) {
+    std::string error;
+    if (!SaveRtf(path, TDocumentLines(*view.document()), error))
+      state.SkipWithError(error.c_str());
+  }
+  state.counters["lines"] = double(TDocumentLines(*view.document()).LineCount());
+  state.counters["MiB"] = double(std::filesystem::file_size(path)) / (1 << 20);
+}
+BENCHMARK(BM_SaveDataViewAsRtf)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
