@@ -3,6 +3,7 @@
 #include "filters/handler_table.h"
 #include "filters/ip_filter.h"
 #include "packet/number_parse.h"
+#include "packet/packet_info.h"
 #include "packet/text_trim.h"
 #include "settings/atomic_file.h"
 #include "settings/file_config.h"
@@ -36,9 +37,6 @@ namespace {
 constexpr int kFormWidth = 607;
 constexpr int kFormHeight = 351;
 
-constexpr uint8_t kProtoIcmp = 1;
-constexpr uint8_t kProtoTcp = 6;
-constexpr uint8_t kProtoUdp = 17;
 constexpr uint8_t kEmptyEntry = 255;
 constexpr uint8_t kEveryIcmpType = 254;
 
