@@ -7,7 +7,7 @@
 
 namespace {
 
-struct TOptionSpec {
+struct TCliOption {
   const char *ShortName; // "-i", or null
   const char *LongName;  // "--interface"
   bool TakesValue;
@@ -30,8 +30,8 @@ bool positiveNumber(const std::string &name, const std::string &value, int64_t &
   return true;
 }
 
-const std::vector<TOptionSpec> &optionTable() {
-  static const std::vector<TOptionSpec> table{
+const std::vector<TCliOption> &optionTable() {
+  static const std::vector<TCliOption> table{
       {"-h", "--help", false,
        [](TCliOptions &o, const std::string &, std::string &) {
          return flag(&TCliOptions::Help, true, o);
@@ -116,24 +116,24 @@ const std::vector<TOptionSpec> &optionTable() {
 
 // The option an argument names, and where its attached value starts
 // ("--json=x", "-c5"); null when none does.
-const TOptionSpec *findOption(const std::string &arg, std::optional<std::string> &attached) {
+const TCliOption *findOption(const std::string &arg, std::optional<std::string> &attached) {
   attached.reset();
-  for (const TOptionSpec &spec : optionTable()) {
-    const std::string longName = spec.LongName;
+  for (const TCliOption &option : optionTable()) {
+    const std::string longName = option.LongName;
     if (arg == longName)
-      return &spec;
-    if (spec.TakesValue && arg.rfind(longName + "=", 0) == 0) {
+      return &option;
+    if (option.TakesValue && arg.rfind(longName + "=", 0) == 0) {
       attached = arg.substr(longName.size() + 1);
-      return &spec;
+      return &option;
     }
-    if (!spec.ShortName)
+    if (!option.ShortName)
       continue;
-    const std::string shortName = spec.ShortName;
+    const std::string shortName = option.ShortName;
     if (arg == shortName)
-      return &spec;
-    if (spec.TakesValue && arg.size() > 2 && arg.rfind(shortName, 0) == 0) {
+      return &option;
+    if (option.TakesValue && arg.size() > 2 && arg.rfind(shortName, 0) == 0) {
       attached = arg.substr(2);
-      return &spec;
+      return &option;
     }
   }
   return nullptr;
@@ -190,20 +190,21 @@ bool ParseCliOptions(const std::vector<std::string> &args, TCliOptions &options,
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string &arg = args[i];
     std::optional<std::string> value;
-    const TOptionSpec *spec = findOption(arg, value);
-    if (!spec) {
+    const TCliOption *option = findOption(arg, value);
+    if (!option) {
       error = arg.rfind("-", 0) == 0 ? "unknown option \"" + arg + "\""
                                      : "unexpected argument \"" + arg + "\"";
       return false;
     }
-    if (spec->TakesValue && !value) {
+    if (option->TakesValue && !value) {
       if (i + 1 >= args.size()) {
-        error = std::string(spec->ShortName ? spec->ShortName : spec->LongName) + " needs a value";
+        error = std::string(option->ShortName ? option->ShortName : option->LongName) +
+                " needs a value";
         return false;
       }
       value = args[++i];
     }
-    if (!spec->Apply(options, value.value_or(std::string()), error))
+    if (!option->Apply(options, value.value_or(std::string()), error))
       return false;
   }
   return checkCombination(options, error);
